@@ -1,0 +1,81 @@
+#include "curvature/analytic.h"
+
+#include <cmath>
+
+namespace bl {
+namespace {
+
+// Coordinate sums are formed in a fixed order: x, y, z for the first
+// fundamental form, y, x, z for everything that involves the normal.
+float dot_xyz(const Vector& p, const Vector& q) { return p.x * q.x + p.y * q.y + p.z * q.z; }
+float dot_yxz(const Vector& p, const Vector& q) { return p.y * q.y + p.x * q.x + p.z * q.z; }
+
+// The square of a float, exactly: 24-bit significands multiply into at most
+// 48 bits, which a double holds without rounding.
+double exact_square(float v) { return double(v) * double(v); }
+
+// The normal scaled to unit length by a float reciprocal of its length; a zero
+// normal is used as it stands.
+Vector unit_normal(Vector n) {
+    const float length = float(std::sqrt(double(dot_yxz(n, n))));
+    if (length != 0.0f) {
+        const float inverse = 1.0f / length;
+        n.x *= inverse;
+        n.y *= inverse;
+        n.z *= inverse;
+    }
+    return n;
+}
+
+} // namespace
+
+CurvatureEstimate principal_curvatures(float a, float b, float c) {
+    CurvatureEstimate estimate;
+    // Pu parallel to Pv (or zero, as at a pole) has no curvature to give.
+    if (a == 0.0f) {
+        return estimate;
+    }
+    float d = b * b - (a * 4.0f) * c;
+    // The roots are real for any real surface; a negative d is rounding, so it
+    // is read as the double root. A NaN d keeps its NaN.
+    if (d < 0.0f) {
+        d = 0.0f;
+    }
+    // Pick the sign that adds magnitudes, so the root term never cancels b.
+    const double root = std::sqrt(double(d));
+    const double q_wide = b < 0.0f ? -0.5 * (double(b) - root) : -0.5 * (double(b) + root);
+    const float q = float(q_wide);
+    // q is zero only for b = d = 0: the double root -b/2a = 0.
+    estimate.k1 = q == 0.0f ? 0.0f : c / q;
+    estimate.k2 = q / a;
+    return estimate;
+}
+
+CurvatureEstimate estimate_from_derivatives(const RenderState& state) {
+    if (state.derivs == nullptr) {
+        return CurvatureEstimate{};
+    }
+    const Vector n = unit_normal(state.normal);
+    const Vector& pu = state.derivs[0];
+    const Vector& pv = state.derivs[1];
+    const Vector& puu = state.derivs[2];
+    const Vector& pvv = state.derivs[3];
+    const Vector& puv = state.derivs[4];
+
+    // Fundamental forms.
+    const float e = dot_xyz(pu, pu);
+    const float f = dot_xyz(pu, pv);
+    const float g = dot_xyz(pv, pv);
+    const float l = dot_yxz(n, puu);
+    const float m = dot_yxz(n, puv);
+    const float nn = dot_yxz(n, pvv);
+
+    // Coefficients of a*k^2 + b*k + c = 0. E*G and Nn*L are float products;
+    // the squares and the differences are taken in double before rounding.
+    const float a = float(double(e * g) - exact_square(f));
+    const float b = -(l * g + nn * e - 2.0f * (m * f));
+    const float c = float(double(nn * l) - exact_square(m));
+    return principal_curvatures(a, b, c);
+}
+
+} // namespace bl
