@@ -7,12 +7,18 @@ namespace {
 
 // Coordinate sums are formed in a fixed order: x, y, z for the first
 // fundamental form, y, x, z for everything that involves the normal.
-float dot_xyz(const Vector& p, const Vector& q) { return p.x * q.x + p.y * q.y + p.z * q.z; }
-float dot_yxz(const Vector& p, const Vector& q) { return p.y * q.y + p.x * q.x + p.z * q.z; }
+float dot_xyz(const Vector& p, const Vector& q) {
+    return p.x * q.x + p.y * q.y + p.z * q.z;
+}
+float dot_yxz(const Vector& p, const Vector& q) {
+    return p.y * q.y + p.x * q.x + p.z * q.z;
+}
 
 // The square of a float, exactly: 24-bit significands multiply into at most
 // 48 bits, which a double holds without rounding.
-double exact_square(float v) { return double(v) * double(v); }
+double exact_square(float v) {
+    return double(v) * double(v);
+}
 
 // The normal scaled to unit length by a float reciprocal of its length; a zero
 // normal is used as it stands.

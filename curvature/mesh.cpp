@@ -25,7 +25,9 @@ bool fetch_triangle(RenderState& state, int which, Triangle& out) {
 }
 
 // Sums over coordinates run y, x, z.
-float dot_yxz(const Vector& p, const Vector& q) { return p.y * q.y + p.x * q.x + p.z * q.z; }
+float dot_yxz(const Vector& p, const Vector& q) {
+    return p.y * q.y + p.x * q.x + p.z * q.z;
+}
 
 float edge_length(const Vector& p, const Vector& q) {
     const Vector d{p.x - q.x, p.y - q.y, p.z - q.z};

@@ -9,8 +9,12 @@ namespace {
 
 constexpr double pi = 3.141592653589793;
 
-float dot_yxz(const Vector& p, const Vector& q) { return p.y * q.y + p.x * q.x + p.z * q.z; }
-float dot_xyz(const Vector& p, const Vector& q) { return p.x * q.x + p.y * q.y + p.z * q.z; }
+float dot_yxz(const Vector& p, const Vector& q) {
+    return p.y * q.y + p.x * q.x + p.z * q.z;
+}
+float dot_xyz(const Vector& p, const Vector& q) {
+    return p.x * q.x + p.y * q.y + p.z * q.z;
+}
 
 // The probe base direction: the reversed normal at unit length, by a float
 // reciprocal; a zero normal stays zero.

@@ -12,7 +12,9 @@ struct Range {
     bool curve;      // shape with the contrast curve
 };
 
-float contrast_curve(float t, float control[3]) { return mi_spline(t, 3, control); }
+float contrast_curve(float t, float control[3]) {
+    return mi_spline(t, 3, control);
+}
 
 // 0.5 stands for flat; the positive side climbs to 1 at max, the negative side
 // falls to 0 at lo. No clamping: a curve may carry the value out of 0 to 1.

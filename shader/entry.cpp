@@ -19,7 +19,9 @@ BENDLENS_EXPORT Boolean bendlens(Colour* result, RenderState* state, BendlensPar
     return bl::shade(result, state, params, build_platform);
 }
 
-BENDLENS_EXPORT int bendlens_version(void) { return 1; }
+BENDLENS_EXPORT int bendlens_version(void) {
+    return 1;
+}
 
 BENDLENS_EXPORT void bendlens_init(RenderState*, BendlensParameters* params,
                                    Boolean* init_request) {

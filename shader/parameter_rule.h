@@ -35,8 +35,7 @@ inline bool is_connected(const RenderState* state, const void* parameter, Platfo
 // The value of one parameter: evaluated by the renderer when connected, read
 // in place otherwise. A null answer from mi_phen_eval falls back to the value
 // in place rather than being read through.
-template <typename T>
-T read_parameter(RenderState* state, const T* parameter, Platform platform) {
+template <typename T> T read_parameter(RenderState* state, const T* parameter, Platform platform) {
     const void* source = parameter;
     if (is_connected(state, parameter, platform)) {
         const void* evaluated = mi_phen_eval(state, const_cast<T*>(parameter));

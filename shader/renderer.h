@@ -32,15 +32,15 @@ struct ShaderRecord {
 
 // The per-sample shading state.
 struct RenderState {
-    Vector ray_origin;        // changed during, and restored after, probe tracing
-    void* primitive;          // the primitive being shaded; null while probing
-    float bary[3];            // the hit point's weights for vertices a, b, c
-    Vector point;             // the hit point
-    Vector normal;            // the shading normal
-    Vector geometric_normal;  // the flat normal of the hit triangle
-    Vector* derivs;           // dP/du, dP/dv, d2P/du2, d2P/dv2, d2P/dudv
-    ShaderRecord* shader;     // the shader instance being evaluated
-    RenderState* child;       // the state at the hit of the last probe ray
+    Vector ray_origin;       // changed during, and restored after, probe tracing
+    void* primitive;         // the primitive being shaded; null while probing
+    float bary[3];           // the hit point's weights for vertices a, b, c
+    Vector point;            // the hit point
+    Vector normal;           // the shading normal
+    Vector geometric_normal; // the flat normal of the hit triangle
+    Vector* derivs;          // dP/du, dP/dv, d2P/du2, d2P/dv2, d2P/dudv
+    ShaderRecord* shader;    // the shader instance being evaluated
+    RenderState* child;      // the state at the hit of the last probe ray
 };
 
 // Evaluates a connected parameter; returns a pointer to a value of the

@@ -13,13 +13,21 @@ namespace {
 struct V3 {
     double x, y, z;
 };
-V3 operator*(double s, V3 a) { return {s * a.x, s * a.y, s * a.z}; }
-double dot(V3 a, V3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+V3 operator*(double s, V3 a) {
+    return {s * a.x, s * a.y, s * a.z};
+}
+double dot(V3 a, V3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 V3 cross(V3 a, V3 b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-V3 unit(V3 a) { return (1.0 / std::sqrt(dot(a, a))) * a; }
-Vector to_float(V3 a) { return Vector{float(a.x), float(a.y), float(a.z)}; }
+V3 unit(V3 a) {
+    return (1.0 / std::sqrt(dot(a, a))) * a;
+}
+Vector to_float(V3 a) {
+    return Vector{float(a.x), float(a.y), float(a.z)};
+}
 
 // A surface point: the five derivatives and the outward unit normal, exact.
 struct Patch {

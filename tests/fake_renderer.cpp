@@ -17,8 +17,12 @@ Renderer& current() {
 
 } // namespace
 
-Renderer::Renderer() { active = this; }
-Renderer::~Renderer() { active = nullptr; }
+Renderer::Renderer() {
+    active = this;
+}
+Renderer::~Renderer() {
+    active = nullptr;
+}
 
 size_t Renderer::count(Kind kind) const {
     size_t n = 0;
@@ -29,16 +33,16 @@ size_t Renderer::count(Kind kind) const {
 }
 
 std::vector<std::string> Renderer::evaluated_parameters(const BendlensParameters& params) const {
-    static const char* const names[] = {"method",    "measure",  "mapping",      "range_max",
-                                        "range_min", "threshold", "contrast",     "use_contrast",
+    static const char* const names[] = {"method",    "measure",    "mapping",  "range_max",
+                                        "range_min", "threshold",  "contrast", "use_contrast",
                                         "samples",   "probe_scale"};
     std::vector<std::string> out;
     for (const Call& call : calls) {
         if (call.kind != Kind::phen_eval) {
             continue;
         }
-        const auto offset = static_cast<const char*>(call.parameter) -
-                            reinterpret_cast<const char*>(&params);
+        const auto offset =
+            static_cast<const char*>(call.parameter) - reinterpret_cast<const char*>(&params);
         out.push_back(offset >= 0 && offset < 40 && offset % 4 == 0 ? names[offset / 4] : "?");
     }
     return out;

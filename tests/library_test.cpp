@@ -10,7 +10,9 @@
 
 namespace {
 
-TEST(Library, VersionIsOne) { EXPECT_EQ(bendlens_version(), 1); }
+TEST(Library, VersionIsOne) {
+    EXPECT_EQ(bendlens_version(), 1);
+}
 
 TEST(Library, InitAsksForNoInstanceInitialisation) {
     Boolean request = 77;

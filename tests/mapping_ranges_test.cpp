@@ -32,7 +32,7 @@ struct Row {
 
 TEST(MappingRanges, TwoSided) {
     fake::Renderer renderer;
-    const Row rows[] = {{0.5f, 0.75f}, {-0.5f, 0.25f}, {0.0f, 0.5f}, {1.0f, 1.0f},
+    const Row rows[] = {{0.5f, 0.75f}, {-0.5f, 0.25f}, {0.0f, 0.5f},  {1.0f, 1.0f},
                         {2.0f, 1.0f},  {-2.0f, 0.0f},  {-1.0f, 0.0f}, {-0.0f, 0.5f}};
     for (const Row& r : rows) {
         EXPECT_EQ(mapped(r.h, settings(0)), r.expected) << "h " << r.h;
@@ -42,7 +42,7 @@ TEST(MappingRanges, TwoSided) {
 
 TEST(MappingRanges, PositiveSide) {
     fake::Renderer renderer;
-    const Row rows[] = {{0.625f, 0.5f}, {0.25f, 0.0f}, {0.1f, 0.0f},  {1.0f, 1.0f},
+    const Row rows[] = {{0.625f, 0.5f}, {0.25f, 0.0f}, {0.1f, 0.0f}, {1.0f, 1.0f},
                         {1.5f, 1.0f},   {-3.0f, 0.0f}, {nan, 0.0f}};
     for (const Row& r : rows) {
         EXPECT_EQ(mapped(r.h, settings(1, 0.25f)), r.expected) << "h " << r.h;

@@ -163,7 +163,7 @@ TEST(MeshEstimator, MissingTriangleDataIsNeverReadThrough) {
 TEST(MeshEstimator, MeasuresThroughTheShadingCall) {
     fake::Renderer renderer;
     Triangle t = unit_right_triangle();
-    t.normals[0] = {1.0f, 0.0f, 0.0f}; // pi/10 at a
+    t.normals[0] = {1.0f, 0.0f, 0.0f};  // pi/10 at a
     t.normals[1] = {0.0f, -1.0f, 0.0f}; // pi/10 at b
     serve(renderer, t);
     const float v = float(3.141592653589793 / 2.0 * 10.0 / 50.0);

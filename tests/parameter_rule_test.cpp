@@ -47,17 +47,14 @@ float read_with(const Case& c) {
 TEST(ParameterRule, WindowsReadsTheTagOnlyWhenIndirectionIsExactlyOne) {
     const int32_t off = TaggedParameter::tag_offset;
     const Case cases[] = {
-        {Platform::windows, 1, off, 7, true},
-        {Platform::windows, 1, off, Tag(-1), true},
-        {Platform::windows, 1, off, 0, false},
-        {Platform::windows, 1, off, Tag(-2), false},
-        {Platform::windows, 0, off, 7, false},
-        {Platform::windows, 2, off, 7, false},
+        {Platform::windows, 1, off, 7, true},    {Platform::windows, 1, off, Tag(-1), true},
+        {Platform::windows, 1, off, 0, false},   {Platform::windows, 1, off, Tag(-2), false},
+        {Platform::windows, 0, off, 7, false},   {Platform::windows, 2, off, 7, false},
         {Platform::windows, 255, off, 7, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "has_indirection " << int(c.has_indirection)
-                                          << " tag " << int32_t(c.tag));
+        SCOPED_TRACE(::testing::Message()
+                     << "has_indirection " << int(c.has_indirection) << " tag " << int32_t(c.tag));
         EXPECT_EQ(read_with(c), c.connected ? 42.0f : 1.5f);
     }
 }

@@ -44,7 +44,7 @@ struct Connected {
     }
 };
 
-const Names output_reads = {"range_max", "range_min", "mapping",
+const Names output_reads = {"range_max", "range_min",    "mapping",
                             "threshold", "use_contrast", "contrast"};
 
 Names concat(Names a, const Names& b) {
@@ -57,8 +57,7 @@ TEST(ShadingSequence, ReadsMeasureThenMethodThenTheSixOutputParameters) {
         for (int32_t method : {0, 1, 7}) {
             fake::Renderer renderer;
             Connected c(fake::plain_parameters(method, 0));
-            EXPECT_EQ(c.shade(renderer, platform),
-                      concat({"measure", "method"}, output_reads));
+            EXPECT_EQ(c.shade(renderer, platform), concat({"measure", "method"}, output_reads));
         }
     }
 }
