@@ -2,35 +2,15 @@
 
 #include <cmath>
 
+#include "curvature/vector_steps.h"
+
 namespace bl {
 namespace {
-
-// Coordinate sums are formed in a fixed order: x, y, z for the first
-// fundamental form, y, x, z for everything that involves the normal.
-float dot_xyz(const Vector& p, const Vector& q) {
-    return p.x * q.x + p.y * q.y + p.z * q.z;
-}
-float dot_yxz(const Vector& p, const Vector& q) {
-    return p.y * q.y + p.x * q.x + p.z * q.z;
-}
 
 // The square of a float, exactly: 24-bit significands multiply into at most
 // 48 bits, which a double holds without rounding.
 double exact_square(float v) {
     return double(v) * double(v);
-}
-
-// The normal scaled to unit length by a float reciprocal of its length; a zero
-// normal is used as it stands.
-Vector unit_normal(Vector n) {
-    const float length = float(std::sqrt(double(dot_yxz(n, n))));
-    if (length != 0.0f) {
-        const float inverse = 1.0f / length;
-        n.x *= inverse;
-        n.y *= inverse;
-        n.z *= inverse;
-    }
-    return n;
 }
 
 } // namespace
@@ -61,14 +41,14 @@ CurvatureEstimate estimate_from_derivatives(const RenderState& state) {
     if (state.derivs == nullptr) {
         return CurvatureEstimate{};
     }
-    const Vector n = unit_normal(state.normal);
+    const Vector n = unit_length(state.normal);
     const Vector& pu = state.derivs[0];
     const Vector& pv = state.derivs[1];
     const Vector& puu = state.derivs[2];
     const Vector& pvv = state.derivs[3];
     const Vector& puv = state.derivs[4];
 
-    // Fundamental forms.
+    // Fundamental forms: the first summed x, y, z, the second y, x, z.
     const float e = dot_xyz(pu, pu);
     const float f = dot_xyz(pu, pv);
     const float g = dot_xyz(pv, pv);

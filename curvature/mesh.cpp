@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "curvature/vector_steps.h"
+
 namespace bl {
 namespace {
 
@@ -25,25 +27,9 @@ bool fetch_triangle(RenderState& state, int which, Triangle& out) {
 }
 
 // Sums over coordinates run y, x, z.
-float dot_yxz(const Vector& p, const Vector& q) {
-    return p.y * q.y + p.x * q.x + p.z * q.z;
-}
-
 float edge_length(const Vector& p, const Vector& q) {
     const Vector d{p.x - q.x, p.y - q.y, p.z - q.z};
     return float(std::sqrt(double(dot_yxz(d, d))));
-}
-
-// Unit normals whose dot product rounds just past +-1 still describe a real
-// angle; clamping keeps acos defined. NaN passes through.
-float clamp_cosine(float cosine) {
-    if (cosine > 1.0f) {
-        return 1.0f;
-    }
-    if (cosine < -1.0f) {
-        return -1.0f;
-    }
-    return cosine;
 }
 
 } // namespace

@@ -2,33 +2,13 @@
 
 #include <cmath>
 
+#include "curvature/vector_steps.h"
 #include "shader/parameter_rule.h"
 
 namespace bl {
 namespace {
 
 constexpr double pi = 3.141592653589793;
-
-float dot_yxz(const Vector& p, const Vector& q) {
-    return p.y * q.y + p.x * q.x + p.z * q.z;
-}
-float dot_xyz(const Vector& p, const Vector& q) {
-    return p.x * q.x + p.y * q.y + p.z * q.z;
-}
-
-// The probe base direction: the reversed normal at unit length, by a float
-// reciprocal; a zero normal stays zero.
-Vector reversed_unit(const Vector& normal) {
-    Vector d{-normal.x, -normal.y, -normal.z};
-    const float length = float(std::sqrt(double(dot_yxz(d, d))));
-    if (length != 0.0f) {
-        const float inverse = 1.0f / length;
-        d.x *= inverse;
-        d.y *= inverse;
-        d.z *= inverse;
-    }
-    return d;
-}
 
 // A point of the unit sphere drawn from the sample pair, shrunk by jitter and
 // added to the base direction. The sum is deliberately left unnormalised.
@@ -38,17 +18,6 @@ Vector probe_direction(const double pair[2], float jitter, const Vector& base) {
     const double phi = pair[1] * 2.0 * pi;
     return Vector{float(std::cos(phi) * rho) * jitter + base.x,
                   float(std::sin(phi) * rho) * jitter + base.y, float(w) * jitter + base.z};
-}
-
-// Keeps acos defined when unit normals round to a cosine just past +-1.
-float clamp_cosine(float cosine) {
-    if (cosine > 1.0f) {
-        return 1.0f;
-    }
-    if (cosine < -1.0f) {
-        return -1.0f;
-    }
-    return cosine;
 }
 
 struct AngleSum {
@@ -102,7 +71,7 @@ CurvatureEstimate estimate_from_probes(RenderState& state, const BendlensParamet
     const Vector origin{state.point.x + state.normal.x, state.point.y + state.normal.y,
                         state.point.z + state.normal.z};
     state.ray_origin = origin;
-    const Vector base = reversed_unit(state.normal);
+    const Vector base = unit_length(Vector{-state.normal.x, -state.normal.y, -state.normal.z});
     const float jitter = 1.0f / scale;
 
     // A probe_scale of zero (or one whose reciprocal overflows) would hand the
