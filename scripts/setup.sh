@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake ninja-build g++ binutils pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang libclang-rt-14-dev llvm
+  clang clang-format libclang-rt-14-dev llvm
   g++-multilib
   g++-mingw-w64-x86-64-posix wine64 zip
   libembree-dev libopenexr-dev libpng-dev
