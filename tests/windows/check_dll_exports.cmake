@@ -1,5 +1,6 @@
 # Checks that a DLL's export table holds exactly the expected names.
 # -DOBJDUMP=path -DLIBRARY=path -DEXPECTED=comma,separated,sorted,names
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${LIBRARY}")
