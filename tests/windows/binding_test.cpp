@@ -303,8 +303,18 @@ TEST_F(Binding, FloatArgumentsSurviveTheFirstCall) {
     EXPECT_EQ(first.state->last.integer[2], reinterpret_cast<uint64_t>(control));
 }
 
+// Fills the stack below the caller with a value no walk may mistake for a
+// return address, so that a walk can only succeed by the unwind information.
+__attribute__((noinline)) void scribble_below() {
+    volatile uint64_t junk[64];
+    for (volatile uint64_t& j : junk) {
+        j = 0x0bad0bad0bad0badu;
+    }
+}
+
 // The caller of a forwarder, at a known place in the code.
 __attribute__((noinline)) int64_t call_random_from_here() {
+    scribble_below();
     const int64_t r = reinterpret_cast<int64_t (*)()>(forwarder_addresses[bl::binding_mi_random])();
     asm volatile("");
     return r;
@@ -319,11 +329,15 @@ TEST_F(Binding, StackWalksAndExceptionsPassThroughALookup) {
         call_random_from_here();
     } catch (const LookupInterrupted& interrupted) {
         caught = true;
+        // Walked frame by frame: hook, lookup, shared routine, then the caller,
+        // and nothing read from the scribbled stack on the way.
         const auto start = reinterpret_cast<uintptr_t>(&call_random_from_here);
         bool found = false;
-        for (USHORT i = 0; i < interrupted.depth; ++i) {
+        for (USHORT i = 0; i < interrupted.depth && !found; ++i) {
             const auto at = reinterpret_cast<uintptr_t>(interrupted.frames[i]);
-            found = found || (at > start && at < start + 64);
+            ASSERT_NE(at, 0x0bad0bad0bad0badu)
+                << "frame " << i << " came from no unwind information";
+            found = at > start && at < start + 96;
         }
         EXPECT_TRUE(found) << "the walk did not reach the forwarder's caller";
     }
