@@ -11,4 +11,4 @@ WINEDEBUG=-all WINEPREFIX="$PWD/build/windows/wineprefix" \
   "$(command -v /usr/lib/wine/wine64 || command -v wine64 || command -v wine)" wineboot -i
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows -j "$jobs"
-(cd build/windows && cpack -G ZIP)
+cpack --preset windows
