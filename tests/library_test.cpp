@@ -8,7 +8,27 @@
 #include "shader/shade.h"
 #include "tests/fake_renderer.h"
 
+#if defined(_WIN32)
+#include "hostbind/module_handle.h"
+#endif
+
 namespace {
+
+#if defined(BENDLENS_WINDOWS_RULES)
+constexpr Platform built_for = Platform::windows;
+#else
+constexpr Platform built_for = Platform::macos;
+#endif
+
+#if defined(_WIN32)
+// The plug-in finds the renderer functions by name in the module the renderer
+// hands over; here this program is the renderer.
+struct HandOverThisProgram : ::testing::Environment {
+    void SetUp() override { miSetModuleHandle(GetModuleHandleW(nullptr)); }
+};
+::testing::Environment* const hand_over =
+    ::testing::AddGlobalTestEnvironment(new HandOverThisProgram);
+#endif
 
 TEST(Library, VersionIsOne) {
     EXPECT_EQ(bendlens_version(), 1);
@@ -27,8 +47,9 @@ TEST(Library, InitAsksForNoInstanceInitialisation) {
     bendlens_exit(nullptr, &params);
 }
 
-TEST(Library, FollowsTheMacRulesOnLinux) {
-    // A tag of -2 counts as connected under the Mac rule only.
+TEST(Library, FollowsTheRulesOfItsBuild) {
+    // A tag of -2 counts as connected under the Mac rule only, and the Windows
+    // rule reads no tag unless the record says parameters may be connected.
     fake::Renderer renderer;
     struct {
         BendlensParameters params;
@@ -43,7 +64,7 @@ TEST(Library, FollowsTheMacRulesOnLinux) {
     state.shader = &record;
     Colour result{};
     EXPECT_EQ(bendlens(&result, &state, &block.params), 1);
-    EXPECT_EQ(renderer.count(fake::Kind::phen_eval), 8u);
+    EXPECT_EQ(renderer.count(fake::Kind::phen_eval), built_for == Platform::macos ? 8u : 0u);
 }
 
 TEST(Library, ShadesExactlyAsTheLibraryCode) {
@@ -61,7 +82,7 @@ TEST(Library, ShadesExactlyAsTheLibraryCode) {
         }
         a.state.normal = b.state.normal = Vector{any(rng), any(rng), any(rng)};
         bendlens(&a.result, &a.state, &a.params);
-        bl::shade(&b.result, &b.state, &b.params, Platform::macos);
+        bl::shade(&b.result, &b.state, &b.params, built_for);
         EXPECT_EQ(fake::bits(a.result.r), fake::bits(b.result.r));
         EXPECT_EQ(fake::bits(a.result.a), fake::bits(b.result.a));
     }
