@@ -81,8 +81,9 @@ void print_number(FILE* out, double value) {
 void accuracy_report(const Plugin& plugin, int points, int tessellation, FILE* out) {
     Boolean request = 0;
     plugin.init(nullptr, nullptr, &request);
-    std::fprintf(out, "%d random points per surface; tessellation %d; method 2 with 16 probes, "
-                      "probe_scale 1.\n\n",
+    std::fprintf(out,
+                 "%d random points per surface; tessellation %d; method 2 with 16 probes, "
+                 "probe_scale 1.\n\n",
                  points, tessellation);
     std::fprintf(out, "| surface | method | measure | mean abs error | relative RMS error | "
                       "correlation | NaN/inf |\n");

@@ -77,9 +77,9 @@ bool write_exr(const Image& image, const std::string& path, std::string& error) 
         Imf::FrameBuffer frame;
         char* base = const_cast<char*>(reinterpret_cast<const char*>(image.rgba.data()));
         for (int c = 0; c < 4; ++c) {
-            frame.insert(names[c], Imf::Slice(Imf::FLOAT, base + c * sizeof(float),
-                                              4 * sizeof(float),
-                                              4 * sizeof(float) * size_t(image.width)));
+            frame.insert(names[c],
+                         Imf::Slice(Imf::FLOAT, base + c * sizeof(float), 4 * sizeof(float),
+                                    4 * sizeof(float) * size_t(image.width)));
         }
         file.setFrameBuffer(frame);
         file.writePixels(image.height);

@@ -40,8 +40,8 @@ void place_mesh(preview::Mesh& mesh, float fit) {
         lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
         hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
     }
-    const double extent = std::fmax(std::fmax(double(hi.x) - lo.x, double(hi.y) - lo.y),
-                                    double(hi.z) - lo.z);
+    const double extent =
+        std::fmax(std::fmax(double(hi.x) - lo.x, double(hi.y) - lo.y), double(hi.z) - lo.z);
     const double scale = fit > 0.0f && extent > 0.0 ? fit / extent : 1.0;
     const double cx = 0.5 * (double(lo.x) + hi.x), cy = 0.5 * (double(lo.y) + hi.y),
                  cz = 0.5 * (double(lo.z) + hi.z);
@@ -69,12 +69,14 @@ bool build_scene(const preview::Options& options, preview::Scene& scene, std::st
         const std::vector<preview::Surface> surfaces = preview::builtin_surfaces();
         if (options.scene == "default") {
             // Two rows: sphere, cylinder, torus above; ellipsoid, saddle below.
-            const preview::Float3 places[5] = {{-2.6f, 1.3f, 0.0f},  {0.0f, 1.3f, 0.0f},
-                                               {2.6f, 1.3f, 0.0f},   {-1.3f, -1.3f, 0.0f},
+            const preview::Float3 places[5] = {{-2.6f, 1.3f, 0.0f},
+                                               {0.0f, 1.3f, 0.0f},
+                                               {2.6f, 1.3f, 0.0f},
+                                               {-1.3f, -1.3f, 0.0f},
                                                {1.3f, -1.3f, 0.0f}};
             for (size_t i = 0; i < surfaces.size(); ++i) {
-                scene.add_surface(preview::surface_name(surfaces[i].kind), surfaces[i],
-                                  places[i], options.tessellation);
+                scene.add_surface(preview::surface_name(surfaces[i].kind), surfaces[i], places[i],
+                                  options.tessellation);
             }
         } else {
             for (const preview::Surface& surface : surfaces) {

@@ -114,8 +114,8 @@ bool parse_obj(const char* data, size_t size, Mesh& mesh, std::string& error) {
             Float3 p{};
             if (!to_float(next_token(line, at), p.x) || !to_float(next_token(line, at), p.y) ||
                 !to_float(next_token(line, at), p.z)) {
-                return fail(error, where + "expected three numbers after '" +
-                                       std::string(keyword) + "'");
+                return fail(error,
+                            where + "expected three numbers after '" + std::string(keyword) + "'");
             }
             std::vector<Float3>& target = keyword == "v" ? mesh.positions : file_normals;
             if (target.size() >= max_mesh_elements) {
@@ -137,9 +137,8 @@ bool parse_obj(const char* data, size_t size, Mesh& mesh, std::string& error) {
                 }
                 corners.push_back(index);
                 // A normal index after the second slash, if any.
-                const size_t second = slash == std::string_view::npos
-                                          ? std::string_view::npos
-                                          : corner.find('/', slash + 1);
+                const size_t second = slash == std::string_view::npos ? std::string_view::npos
+                                                                      : corner.find('/', slash + 1);
                 uint32_t normal = 0;
                 if (second == std::string_view::npos ||
                     !obj_index(corner.substr(second + 1), file_normals.size(), normal)) {
@@ -178,14 +177,22 @@ namespace {
 enum class PlyType { none, i8, u8, i16, u16, i32, u32, f32, f64 };
 
 PlyType ply_type(std::string_view name) {
-    if (name == "char" || name == "int8") return PlyType::i8;
-    if (name == "uchar" || name == "uint8") return PlyType::u8;
-    if (name == "short" || name == "int16") return PlyType::i16;
-    if (name == "ushort" || name == "uint16") return PlyType::u16;
-    if (name == "int" || name == "int32") return PlyType::i32;
-    if (name == "uint" || name == "uint32") return PlyType::u32;
-    if (name == "float" || name == "float32") return PlyType::f32;
-    if (name == "double" || name == "float64") return PlyType::f64;
+    if (name == "char" || name == "int8")
+        return PlyType::i8;
+    if (name == "uchar" || name == "uint8")
+        return PlyType::u8;
+    if (name == "short" || name == "int16")
+        return PlyType::i16;
+    if (name == "ushort" || name == "uint16")
+        return PlyType::u16;
+    if (name == "int" || name == "int32")
+        return PlyType::i32;
+    if (name == "uint" || name == "uint32")
+        return PlyType::u32;
+    if (name == "float" || name == "float32")
+        return PlyType::f32;
+    if (name == "double" || name == "float64")
+        return PlyType::f64;
     return PlyType::none;
 }
 
@@ -344,8 +351,8 @@ bool parse_ply_header(std::string_view text, size_t& body_start, bool& binary,
                 property.is_list = true;
                 property.count_type = ply_type(next_token(line, at));
                 property.type = ply_type(next_token(line, at));
-                if (property.count_type == PlyType::none ||
-                    property.count_type == PlyType::f32 || property.count_type == PlyType::f64) {
+                if (property.count_type == PlyType::none || property.count_type == PlyType::f32 ||
+                    property.count_type == PlyType::f64) {
                     return fail(error, "PLY: a list has a bad count type");
                 }
             } else {
@@ -418,8 +425,7 @@ bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error) {
                 const PlyProperty& property = element.properties[p];
                 if (property.is_list) {
                     double count = 0.0;
-                    if (!reader.read(property.count_type, count) || count < 0.0 ||
-                        count > 1024.0) {
+                    if (!reader.read(property.count_type, count) || count < 0.0 || count > 1024.0) {
                         return fail(error, "PLY: " + element.name + " " + std::to_string(i) +
                                                ": bad or truncated list count");
                     }
@@ -428,8 +434,8 @@ bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error) {
                     for (size_t k = 0; k < size_t(count); ++k) {
                         double index = 0.0;
                         if (!reader.read(property.type, index)) {
-                            return fail(error, "PLY: " + element.name + " " +
-                                                   std::to_string(i) + ": truncated list");
+                            return fail(error, "PLY: " + element.name + " " + std::to_string(i) +
+                                                   ": truncated list");
                         }
                         if (wanted) {
                             if (!(index >= 0.0 && index < double(mesh.positions.size()))) {
@@ -520,8 +526,9 @@ bool prepare_mesh(Mesh& mesh, std::string& error) {
     }
     for (size_t i = 0; i < mesh.positions.size(); ++i) {
         if (!finite(mesh.positions[i])) {
-            return fail(error, "vertex " + std::to_string(i) + " has a coordinate that is not a "
-                                                                "finite number");
+            return fail(error, "vertex " + std::to_string(i) +
+                                   " has a coordinate that is not a "
+                                   "finite number");
         }
     }
     for (uint32_t index : mesh.triangles) {
@@ -554,9 +561,8 @@ bool prepare_mesh(Mesh& mesh, std::string& error) {
     }
     mesh.normals.assign(mesh.positions.size(), Float3{0.0f, 0.0f, 1.0f});
     for (size_t v = 0; v < mesh.positions.size(); ++v) {
-        const double l =
-            std::sqrt(sum[3 * v] * sum[3 * v] + sum[3 * v + 1] * sum[3 * v + 1] +
-                      sum[3 * v + 2] * sum[3 * v + 2]);
+        const double l = std::sqrt(sum[3 * v] * sum[3 * v] + sum[3 * v + 1] * sum[3 * v + 1] +
+                                   sum[3 * v + 2] * sum[3 * v + 2]);
         // A vertex used only by degenerate triangles keeps an arbitrary unit normal.
         if (l > 0.0 && std::isfinite(l)) {
             mesh.normals[v] = {float(sum[3 * v] / l), float(sum[3 * v + 1] / l),

@@ -18,7 +18,7 @@ struct Float3 {
 
 struct Mesh {
     std::vector<Float3> positions;
-    std::vector<Float3> normals; // one per position, or empty
+    std::vector<Float3> normals;     // one per position, or empty
     std::vector<uint32_t> triangles; // three position indices per triangle
 };
 

@@ -109,8 +109,8 @@ bool set_parameter(int k, const std::string& value, Options& options, std::strin
     }
     }
     if (!ok) {
-        error = std::string("--") + parameter_names[k] + " must be " + allowed + ", got '" +
-                value + "'";
+        error = std::string("--") + parameter_names[k] + " must be " + allowed + ", got '" + value +
+                "'";
     }
     return ok;
 }
@@ -198,8 +198,8 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
             long long n = 0;
             if (has_value) {
                 if (!parse_int(value, 10, 1000000, n)) {
-                    error = "--accuracy takes a point count from 10 to 1000000, got '" + value +
-                            "'";
+                    error =
+                        "--accuracy takes a point count from 10 to 1000000, got '" + value + "'";
                     return false;
                 }
                 options.accuracy_points = int(n);
@@ -248,7 +248,8 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
             SurfaceKind kind;
             if (value != "default" && !surface_from_name(value, kind)) {
                 error = "--scene must be default, sphere, cylinder, torus, ellipsoid or saddle, "
-                        "got '" + value + "'";
+                        "got '" +
+                        value + "'";
                 return false;
             }
             options.scene = value;

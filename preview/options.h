@@ -12,8 +12,8 @@ struct Options {
     BendlensParameters params{0, 0, 0, 1.0f, 1.0f, 0.0f, 0.5f, 0, 16.0f, 1.0f};
     Connection connections[parameter_count];
     std::string scene = "default"; // default, or one built-in surface by name
-    std::string mesh;               // a mesh file instead of the built-in scene
-    float fit = 0.0f;               // scale the mesh to this size (0: as it is)
+    std::string mesh;              // a mesh file instead of the built-in scene
+    float fit = 0.0f;              // scale the mesh to this size (0: as it is)
     int tessellation = 128;
     int width = 640;
     int height = 480;

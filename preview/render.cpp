@@ -74,8 +74,8 @@ Camera frame_camera(const Scene& scene, int width, int height) {
     return camera;
 }
 
-Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene,
-                 const Hit& hit, uint32_t seed, HostState& host) {
+Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene, const Hit& hit,
+                 uint32_t seed, HostState& host) {
     host.scene = &scene;
     host.instance = &instance;
     host.sample_seed = seed;

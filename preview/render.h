@@ -47,7 +47,7 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
 
 // Shades one hit as the render loop does, for tests and the accuracy report:
 // loads the hit into host (which keeps its child) and calls the shader.
-Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene,
-                 const Hit& hit, uint32_t seed, HostState& host);
+Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene, const Hit& hit,
+                 uint32_t seed, HostState& host);
 
 } // namespace preview

@@ -49,8 +49,8 @@ constexpr int spline_cap = 64;
 
 } // namespace preview
 
-using preview::HostState;
 using preview::host_state;
+using preview::HostState;
 
 extern "C" {
 
@@ -186,9 +186,8 @@ Boolean mi_trace_probe(RenderState* state, Vector* direction, Vector* origin) {
     }
     const Vector d = *direction;
     const Vector o = *origin;
-    if (!std::isfinite(d.x) || !std::isfinite(d.y) || !std::isfinite(d.z) ||
-        !std::isfinite(o.x) || !std::isfinite(o.y) || !std::isfinite(o.z) ||
-        (d.x == 0.0f && d.y == 0.0f && d.z == 0.0f)) {
+    if (!std::isfinite(d.x) || !std::isfinite(d.y) || !std::isfinite(d.z) || !std::isfinite(o.x) ||
+        !std::isfinite(o.y) || !std::isfinite(o.z) || (d.x == 0.0f && d.y == 0.0f && d.z == 0.0f)) {
         return 0;
     }
     preview::Hit hit;

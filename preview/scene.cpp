@@ -84,9 +84,8 @@ bool Scene::commit(std::string& error) {
         auto* vertices = static_cast<float*>(
             rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
                                     3 * sizeof(float), mesh.positions.size()));
-        auto* indices = static_cast<unsigned*>(
-            rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3,
-                                    3 * sizeof(unsigned), triangles));
+        auto* indices = static_cast<unsigned*>(rtcSetNewGeometryBuffer(
+            geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(unsigned), triangles));
         if (vertices == nullptr || indices == nullptr) {
             rtcReleaseGeometry(geometry);
             error = "Embree could not allocate the geometry of " + object.name;
@@ -182,8 +181,8 @@ void Scene::describe(const Primitive& primitive, float b1, float b2, const Vecto
         // The exact surface at the parametric point of the hit.
         const float* uv = object.uv.data();
         const double s = b0 * uv[2 * corner[0]] + b1 * uv[2 * corner[1]] + b2 * uv[2 * corner[2]];
-        const double t = b0 * uv[2 * corner[0] + 1] + b1 * uv[2 * corner[1] + 1] +
-                         b2 * uv[2 * corner[2] + 1];
+        const double t =
+            b0 * uv[2 * corner[0] + 1] + b1 * uv[2 * corner[1] + 1] + b2 * uv[2 * corner[2] + 1];
         const SurfacePoint exact = evaluate(object.surface, s, t);
         hit.point = {float(exact.position.x + object.offset.x),
                      float(exact.position.y + object.offset.y),

@@ -25,10 +25,10 @@ struct Primitive {
 struct Object {
     std::string name;
     bool analytic = false;
-    Surface surface;         // when analytic
-    Float3 offset{0, 0, 0};  // translation into the world
-    Mesh mesh;               // world-space positions, unit vertex normals
-    std::vector<float> uv;   // analytic: (s, t) per vertex
+    Surface surface;        // when analytic
+    Float3 offset{0, 0, 0}; // translation into the world
+    Mesh mesh;              // world-space positions, unit vertex normals
+    std::vector<float> uv;  // analytic: (s, t) per vertex
     Float3 bounds_min{}, bounds_max{};
     std::vector<Primitive> primitives; // one per triangle
 };
@@ -36,9 +36,9 @@ struct Object {
 // Everything known at one ray hit.
 struct Hit {
     const Primitive* primitive = nullptr;
-    float bary[3] = {};  // weights of vertices a, b, c
+    float bary[3] = {}; // weights of vertices a, b, c
     Vector point{};
-    Vector normal{};          // shading normal, unit
+    Vector normal{};           // shading normal, unit
     Vector geometric_normal{}; // flat normal, unit, on the shading normal's side
     bool has_derivs = false;
     Vector derivs[5] = {};

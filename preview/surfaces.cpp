@@ -148,11 +148,11 @@ ExactCurvature exact_curvature(const SurfacePoint& point) {
 
 std::vector<Surface> builtin_surfaces() {
     return {
-        {SurfaceKind::sphere, 1.0, 1.0, 1.0},     // mean 1, Gaussian 1
-        {SurfaceKind::cylinder, 0.7, 1.0, 1.0},   // mean 1/1.4, Gaussian 0
-        {SurfaceKind::torus, 0.8, 0.35, 1.0},     // positive outside, saddle-shaped inside
-        {SurfaceKind::ellipsoid, 1.1, 0.8, 0.6},  // varying, always convex
-        {SurfaceKind::saddle, 0.5, 1.0, 1.0},     // mean 0 at the centre, Gaussian -1
+        {SurfaceKind::sphere, 1.0, 1.0, 1.0},    // mean 1, Gaussian 1
+        {SurfaceKind::cylinder, 0.7, 1.0, 1.0},  // mean 1/1.4, Gaussian 0
+        {SurfaceKind::torus, 0.8, 0.35, 1.0},    // positive outside, saddle-shaped inside
+        {SurfaceKind::ellipsoid, 1.1, 0.8, 0.6}, // varying, always convex
+        {SurfaceKind::saddle, 0.5, 1.0, 1.0},    // mean 0 at the centre, Gaussian -1
     };
 }
 
