@@ -57,6 +57,16 @@ struct Statistics {
         sx += estimate, sy += exact;
         sxx += estimate * estimate, syy += exact * exact, sxy += estimate * exact;
     }
+    // The scale s that brings s * estimate closest to the exact values (least
+    // squares), for methods whose output is not in curvature units.
+    double fitted_scale() const { return sxx > 0.0 ? sxy / sxx : NAN; }
+    // The relative RMS error left after that scaling.
+    double fitted_error() const {
+        if (!(sxx > 0.0) || !(syy > 0.0)) {
+            return NAN;
+        }
+        return std::sqrt(std::fmax(0.0, syy - sxy * sxy / sxx) / syy);
+    }
     // Pearson's r; NaN when either side does not vary.
     double correlation() const {
         const double n = count;
@@ -86,8 +96,8 @@ void accuracy_report(const Plugin& plugin, int points, int tessellation, FILE* o
                  "probe_scale 1.\n\n",
                  points, tessellation);
     std::fprintf(out, "| surface | method | measure | mean abs error | relative RMS error | "
-                      "correlation | NaN/inf |\n");
-    std::fprintf(out, "|---|---|---|---|---|---|---|\n");
+                      "best scale | relative RMS error after scaling | correlation | NaN/inf |\n");
+    std::fprintf(out, "|---|---|---|---|---|---|---|---|---|\n");
     const char* method_names[3] = {"0 derivatives", "1 vertex normals", "2 probe rays"};
     for (const Surface& surface : builtin_surfaces()) {
         Scene scene;
@@ -142,6 +152,8 @@ void accuracy_report(const Plugin& plugin, int points, int tessellation, FILE* o
                 print_number(out, statistics.sum_sq_exact > 0.0
                                       ? std::sqrt(statistics.sum_sq_error / statistics.sum_sq_exact)
                                       : NAN);
+                print_number(out, statistics.fitted_scale());
+                print_number(out, statistics.fitted_error());
                 print_number(out, statistics.correlation());
                 std::fprintf(out, " | %d |\n", statistics.invalid);
             }

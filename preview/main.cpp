@@ -1,11 +1,13 @@
 // bendlens-preview: renders a curvature image with the bendlens plug-in.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "preview/accuracy.h"
 #include "preview/image_io.h"
@@ -90,6 +92,32 @@ bool build_scene(const preview::Options& options, preview::Scene& scene, std::st
     return scene.commit(error);
 }
 
+// The spread of the grey values of fully covered pixels, so that a user can
+// choose range_max for a new model.
+void print_statistics(const preview::Image& image) {
+    std::vector<float> values;
+    size_t not_a_number = 0;
+    for (size_t i = 0; i < image.rgba.size(); i += 4) {
+        if (image.rgba[i + 3] == 1.0f) {
+            if (std::isnan(image.rgba[i])) {
+                ++not_a_number;
+            } else {
+                values.push_back(image.rgba[i]);
+            }
+        }
+    }
+    if (values.empty()) {
+        std::printf("no fully covered pixel with a value; %zu NaN\n", not_a_number);
+        return;
+    }
+    std::sort(values.begin(), values.end());
+    auto at = [&](double q) { return values[size_t(q * double(values.size() - 1))]; };
+    std::printf("values of %zu covered pixels: min %g, 5%% %g, median %g, 95%% %g, max %g; "
+                "%zu NaN\n",
+                values.size(), values.front(), at(0.05), at(0.5), at(0.95), values.back(),
+                not_a_number);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -135,6 +163,9 @@ int main(int argc, char** argv) {
     preview::unload_plugin(plugin);
     if (!preview::write_image(image, options.output, error)) {
         return fail(error);
+    }
+    if (options.stats) {
+        print_statistics(image);
     }
     return 0;
 }

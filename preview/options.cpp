@@ -160,6 +160,8 @@ Other:
   --accuracy [N]      compare each method with the exact curvature of the
                       built-in surfaces at N random points (2000), print a
                       table and exit
+  --stats             print the spread of the rendered values (to choose
+                      range_max) on the standard output
   --help              this text
 
 Example:
@@ -186,6 +188,10 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
         name = name.substr(2);
         if (name == "help") {
             options.help = true;
+            continue;
+        }
+        if (name == "stats") {
+            options.stats = true;
             continue;
         }
         if (name == "accuracy") {

@@ -23,6 +23,7 @@ struct Options {
     std::string plugin = "build/release/bendlens.so";
     bool accuracy = false;
     int accuracy_points = 2000;
+    bool stats = false;
     bool help = false;
 };
 
