@@ -159,13 +159,23 @@ int main(int argc, char** argv) {
     settings.threads = options.threads;
     settings.progress = isatty(STDERR_FILENO) != 0;
     preview::Image image;
-    preview::render(scene, plugin, instance, settings, image);
+    preview::RenderTiming timing;
+    preview::render(scene, plugin, instance, settings, image, &timing);
     preview::unload_plugin(plugin);
     if (!preview::write_image(image, options.output, error)) {
         return fail(error);
     }
     if (options.stats) {
         print_statistics(image);
+        std::printf(
+            "%lld shading calls; render %.3f s; of the threads' %.3f s busy time, "
+            "%.3f s (%.0f%%) inside the shader (probe rays included), %.0f ns a call\n",
+            timing.shading_calls, timing.total_seconds, timing.thread_seconds,
+            timing.shader_seconds,
+            timing.thread_seconds > 0.0 ? 100.0 * timing.shader_seconds / timing.thread_seconds
+                                        : 0.0,
+            timing.shading_calls > 0 ? 1e9 * timing.shader_seconds / double(timing.shading_calls)
+                                     : 0.0);
     }
     return 0;
 }

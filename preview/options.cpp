@@ -161,7 +161,7 @@ Other:
                       built-in surfaces at N random points (2000), print a
                       table and exit
   --stats             print the spread of the rendered values (to choose
-                      range_max) on the standard output
+                      range_max) and the time spent in the shader
   --help              this text
 
 Example:
@@ -294,6 +294,11 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
             error = "unknown option --" + name + " (see --help)";
             return false;
         }
+    }
+    // Four floats a pixel: refuse what would not fit in memory comfortably.
+    if (double(options.width) * double(options.height) > double(1 << 26)) {
+        error = "the image is too large: width x height may be at most 67108864 pixels";
+        return false;
     }
     return true;
 }

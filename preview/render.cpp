@@ -89,7 +89,10 @@ Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& sc
 }
 
 void render(const Scene& scene, const Plugin& plugin, Instance& instance,
-            const RenderSettings& settings, Image& image) {
+            const RenderSettings& settings, Image& image, RenderTiming* timing) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point start = clock::now();
+    std::atomic<long long> shader_nanoseconds{0}, thread_nanoseconds{0}, calls{0};
     link_instance(instance);
     // Start-up, as the renderer does it: once for the shader (null
     // parameters), then for the instance.
@@ -108,6 +111,8 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
     std::atomic<int> next_row{0};
     std::atomic<int> rows_done{0};
     auto work = [&]() {
+        const clock::time_point thread_start = clock::now();
+        long long in_shader = 0, shaded = 0;
         HostState host;
         HostState child;
         host.probe_child = &child;
@@ -132,8 +137,13 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
                     if (!scene.intersect(camera.eye, direction, nullptr, hit)) {
                         continue;
                     }
+                    const clock::time_point before = clock::now();
                     const Colour c = shade_hit(plugin, instance, scene, hit,
                                                hash_combine(pixel_seed, uint32_t(s)), host);
+                    in_shader +=
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(clock::now() - before)
+                            .count();
+                    ++shaded;
                     sum[0] += c.r;
                     sum[1] += c.g;
                     sum[2] += c.b;
@@ -149,6 +159,11 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
             }
             ++rows_done;
         }
+        shader_nanoseconds += in_shader;
+        calls += shaded;
+        thread_nanoseconds +=
+            std::chrono::duration_cast<std::chrono::nanoseconds>(clock::now() - thread_start)
+                .count();
     };
 
     int threads = settings.threads > 0 ? settings.threads
@@ -172,6 +187,12 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
 
     plugin.exit(&setup.state, &instance.block.params);
     plugin.exit(nullptr, nullptr);
+    if (timing != nullptr) {
+        timing->total_seconds = std::chrono::duration<double>(clock::now() - start).count();
+        timing->thread_seconds = double(thread_nanoseconds.load()) * 1e-9;
+        timing->shader_seconds = double(shader_nanoseconds.load()) * 1e-9;
+        timing->shading_calls = calls.load();
+    }
 }
 
 } // namespace preview

@@ -29,6 +29,14 @@ struct Image {
     std::vector<float> rgba;
 };
 
+// Where the render's time went, summed over all threads.
+struct RenderTiming {
+    double total_seconds = 0.0;  // wall clock of the whole render
+    double thread_seconds = 0.0; // busy time of all render threads
+    double shader_seconds = 0.0; // inside the shader, its probe rays included
+    long long shading_calls = 0;
+};
+
 struct Camera {
     Vector eye{}, forward{}, right{}, up{};
     float tan_half_height = 0.0f; // tan of half the vertical field of view
@@ -43,7 +51,7 @@ Camera frame_camera(const Scene& scene, int width, int height);
 // image is the same for any thread count: every pixel's samples, sample
 // seeds and ray order depend on the pixel alone.
 void render(const Scene& scene, const Plugin& plugin, Instance& instance,
-            const RenderSettings& settings, Image& image);
+            const RenderSettings& settings, Image& image, RenderTiming* timing = nullptr);
 
 // Shades one hit as the render loop does, for tests and the accuracy report:
 // loads the hit into host (which keeps its child) and calls the shader.

@@ -8,6 +8,12 @@
 #include <cstring>
 #include <string>
 
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfInputFile.h>
+
+#include <fstream>
+#include <iterator>
+
 #include "preview/accuracy.h"
 #include "preview/image_io.h"
 #include "preview/plugin.h"
@@ -229,6 +235,65 @@ TEST(ImageOutput, ShowsNaNInMagentaAndClampsTheRest) {
     const float half[4] = {0.5f, 0.5f, 0.5f, 1.0f};
     preview::png_pixel(half, rgb);
     EXPECT_EQ(rgb[0], 128);
+}
+
+TEST(ImageOutput, ExrHoldsTheValuesBitForBit) {
+    Image image;
+    image.width = 3;
+    image.height = 1;
+    image.rgba = {NAN, -0.0f, 1e-30f, 1.0f, INFINITY, -3.5f, 0.1f, 0.5f, 0.75f, 0.0f, 2.0f, 0.25f};
+    const std::string path = ::testing::TempDir() + "bendlens_preview_exact.exr";
+    std::string error;
+    ASSERT_TRUE(preview::write_image(image, path, error)) << error;
+    Imf::InputFile file(path.c_str());
+    std::vector<float> back(12, 7.0f);
+    Imf::FrameBuffer frame;
+    const char* names[4] = {"R", "G", "B", "A"};
+    for (int c = 0; c < 4; ++c) {
+        frame.insert(names[c], Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(back.data() + c),
+                                          4 * sizeof(float), 12 * sizeof(float)));
+    }
+    file.setFrameBuffer(frame);
+    file.readPixels(0, 0);
+    EXPECT_EQ(0, std::memcmp(back.data(), image.rgba.data(), 12 * sizeof(float)));
+    std::remove(path.c_str());
+}
+
+// The real models of scripts/fetch-models.sh, when they have been fetched.
+TEST_F(Render, RealModelsLoadAndRenderWithoutNaN) {
+    const std::string models = BENDLENS_MODELS_DIR;
+    int found = 0;
+    for (const char* name : {"bunny.obj", "teapot.obj", "dragon.obj", "dragon.ply"}) {
+        std::ifstream in(models + "/" + name, std::ios::binary);
+        if (!in) {
+            continue;
+        }
+        ++found;
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        preview::Mesh mesh;
+        std::string error;
+        ASSERT_TRUE(preview::parse_mesh(name, text.data(), text.size(), mesh, error) &&
+                    preview::prepare_mesh(mesh, error))
+            << name << ": " << error;
+        EXPECT_GT(mesh.triangles.size() / 3, 900u) << name; // the teapot has 992
+        preview::Scene scene;
+        scene.add_mesh(name, std::move(mesh), {0, 0, 0});
+        ASSERT_TRUE(scene.commit(error)) << error;
+        preview::Instance instance;
+        instance.block.params = parameters(1, 2, 0, 100.0f);
+        preview::RenderSettings settings;
+        settings.width = settings.height = 32;
+        settings.samples_per_pixel = 1;
+        Image image;
+        preview::render(scene, plugin, instance, settings, image);
+        const int covered =
+            covered_pixels(image, [&](float v) { EXPECT_FALSE(std::isnan(v)) << name; });
+        EXPECT_GT(covered, 50) << name;
+    }
+    if (found == 0) {
+        GTEST_SKIP() << "no models in " << models << "; run scripts/fetch-models.sh";
+    }
 }
 
 TEST(ImageOutput, LeavesNoPartialFileWhenWritingFails) {
