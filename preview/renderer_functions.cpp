@@ -28,7 +28,7 @@ void load_hit(const Hit& hit, HostState& host) {
     s.bary[1] = hit.bary[1];
     s.bary[2] = hit.bary[2];
     s.point = hit.point;
-    s.ray_origin = hit.point;
+    s.ray_origin = hit.ray_origin;
     s.normal = hit.normal;
     s.geometric_normal = hit.geometric_normal;
     for (int k = 0; k < 5; ++k) {

@@ -155,6 +155,7 @@ bool Scene::intersect(const Vector& origin, const Vector& direction, const Primi
                            origin.y + ray.ray.tfar * direction.y,
                            origin.z + ray.ray.tfar * direction.z};
         describe(primitive, ray.hit.u, ray.hit.v, point, hit);
+        hit.ray_origin = origin;
         return true;
     }
     return false;

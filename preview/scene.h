@@ -36,6 +36,7 @@ struct Object {
 // Everything known at one ray hit.
 struct Hit {
     const Primitive* primitive = nullptr;
+    Vector ray_origin{}; // where the ray that made this hit started
     float bary[3] = {}; // weights of vertices a, b, c
     Vector point{};
     Vector normal{};           // shading normal, unit

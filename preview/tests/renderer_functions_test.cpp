@@ -189,6 +189,9 @@ TEST(TraceProbe, FillsTheChildWithTheHitsShadingNormal) {
     EXPECT_GT(child.point.x, 0.0f);
     EXPECT_GT(child.point.y, 0.8f);
     EXPECT_NE(child.primitive, nullptr);
+    // The child's ray came from the probe's origin; the parent keeps its own.
+    EXPECT_EQ(child.ray_origin.y, 2.0f);
+    EXPECT_EQ(f.host.state.ray_origin.y, 3.0f);
 }
 
 TEST(TraceProbe, SkipsThePrimitiveUnderThePointOnlyWhileItIsNamed) {
