@@ -107,6 +107,20 @@ void png_pixel(const float rgba[4], unsigned char out[3]) {
     }
 }
 
+bool check_writable(const std::string& path, std::string& error) {
+    std::string probe = path + ".partial-XXXXXX";
+    std::vector<char> name(probe.begin(), probe.end());
+    name.push_back('\0');
+    const int descriptor = mkstemp(name.data());
+    if (descriptor < 0) {
+        error = "cannot create a file beside " + path;
+        return false;
+    }
+    close(descriptor);
+    std::remove(name.data());
+    return true;
+}
+
 bool known_image_extension(const std::string& path) {
     const std::string extension = extension_of(path);
     return extension == "png" || extension == "exr";

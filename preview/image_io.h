@@ -18,6 +18,9 @@ void png_pixel(const float rgba[4], unsigned char out[3]);
 // write never leaves a partial image behind.
 bool write_image(const Image& image, const std::string& path, std::string& error);
 
+// Checks, before a long render, that a file can be created beside path.
+bool check_writable(const std::string& path, std::string& error);
+
 // True for a path whose extension write_image knows.
 bool known_image_extension(const std::string& path);
 

@@ -133,6 +133,9 @@ int main(int argc, char** argv) {
     if (!options.accuracy && !preview::known_image_extension(options.output)) {
         return fail("output " + options.output + " must end in .png or .exr");
     }
+    if (!options.accuracy && !preview::check_writable(options.output, error)) {
+        return fail(error);
+    }
     preview::Plugin plugin;
     if (!preview::load_plugin(options.plugin, plugin, error)) {
         return fail(error);
