@@ -1,6 +1,7 @@
 #include "preview/scene.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace preview {
@@ -21,7 +22,7 @@ void grow(Float3& lo, Float3& hi, Float3 p) {
 
 } // namespace
 
-Scene::Scene() : device_(rtcNewDevice(nullptr)) {
+Scene::Scene() : device_(rtcNewDevice(std::getenv("BENDLENS_EMBREE_CONFIG"))) {
     if (device_ != nullptr) {
         scene_ = rtcNewScene(device_);
         rtcSetSceneBuildQuality(scene_, RTC_BUILD_QUALITY_HIGH);

@@ -37,7 +37,7 @@ struct Object {
 struct Hit {
     const Primitive* primitive = nullptr;
     Vector ray_origin{}; // where the ray that made this hit started
-    float bary[3] = {}; // weights of vertices a, b, c
+    float bary[3] = {};  // weights of vertices a, b, c
     Vector point{};
     Vector normal{};           // shading normal, unit
     Vector geometric_normal{}; // flat normal, unit, on the shading normal's side
@@ -48,6 +48,10 @@ struct Hit {
 
 class Scene {
   public:
+    // The Embree device takes its configuration string from the environment
+    // variable BENDLENS_EMBREE_CONFIG, if set: "threads=1" keeps the scene
+    // build on the calling thread, which the thread-sanitizer run needs
+    // (Embree's task threads are not instrumented).
     Scene();
     ~Scene();
     Scene(const Scene&) = delete;
