@@ -78,13 +78,13 @@ bool build_scene(const preview::Options& options, preview::Scene& scene, std::st
                                                {1.3f, -1.3f, 0.0f}};
             for (size_t i = 0; i < surfaces.size(); ++i) {
                 scene.add_surface(preview::surface_name(surfaces[i].kind), surfaces[i], places[i],
-                                  options.tessellation);
+                                  options.tessellation, options.free_form);
             }
         } else {
             for (const preview::Surface& surface : surfaces) {
                 if (options.scene == preview::surface_name(surface.kind)) {
                     scene.add_surface(options.scene, surface, {0.0f, 0.0f, 0.0f},
-                                      options.tessellation);
+                                      options.tessellation, options.free_form);
                 }
             }
         }

@@ -131,6 +131,8 @@ Scene:
   --fit SIZE          scale the mesh so its largest extent is SIZE (default:
                       keep the file's units; methods 1 and 2 depend on scale)
   --tessellation N    segments around each built-in surface (8-2048, 128)
+  --free-form         show the built-in surfaces as free-form surfaces: they
+                      offer no triangle data, so method 1 finds none
 
 Shader parameters (defaults of bendlens.mi):
   --method N          0 surface derivatives, 1 vertex normals, 2 probe rays (0)
@@ -188,6 +190,10 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
         name = name.substr(2);
         if (name == "help") {
             options.help = true;
+            continue;
+        }
+        if (name == "free-form") {
+            options.free_form = true;
             continue;
         }
         if (name == "stats") {

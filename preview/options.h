@@ -15,6 +15,7 @@ struct Options {
     std::string mesh;              // a mesh file instead of the built-in scene
     float fit = 0.0f;              // scale the mesh to this size (0: as it is)
     int tessellation = 128;
+    bool free_form = false; // built-in surfaces offer no triangle data
     int width = 640;
     int height = 480;
     int samples_per_pixel = 4;

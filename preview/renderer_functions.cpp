@@ -108,9 +108,9 @@ void* mi_phen_eval(RenderState* state, void* parameter) {
 //
 // a, b and c point at copies held in the state, valid until the next call on
 // it. Returns false, leaving a, b and c untouched, when the state has no
-// triangle under it (a null primitive), for any other which, or for a count
-// other than 1 (one triangle: the current one). Every surface of the preview
-// is ray cast as triangles, so a shading sample always has one.
+// triangle under it: a null primitive, or a built-in surface shown as a
+// free-form surface (--free-form); and for any other which, or a count other
+// than 1 (one triangle: the current one).
 Boolean mi_tri_vectors(RenderState* state, int which, int count, Vector** a, Vector** b,
                        Vector** c) {
     if (state == nullptr || state->primitive == nullptr || count != 1 || a == nullptr ||
@@ -119,6 +119,9 @@ Boolean mi_tri_vectors(RenderState* state, int which, int count, Vector** a, Vec
     }
     HostState* host = host_state(state);
     const auto* primitive = static_cast<const preview::Primitive*>(state->primitive);
+    if (!primitive->object->has_triangles) {
+        return 0;
+    }
     const preview::Mesh& mesh = primitive->object->mesh;
     const uint32_t* corner = &mesh.triangles[3 * size_t(primitive->triangle)];
     Vector* target = which == 'n' ? host->triangle_normals : host->triangle_positions;

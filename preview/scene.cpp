@@ -38,10 +38,12 @@ Scene::~Scene() {
     }
 }
 
-void Scene::add_surface(const std::string& name, const Surface& surface, Float3 offset, int n) {
+void Scene::add_surface(const std::string& name, const Surface& surface, Float3 offset, int n,
+                        bool free_form) {
     Object object;
     object.name = name;
     object.analytic = true;
+    object.has_triangles = !free_form;
     object.surface = surface;
     object.offset = offset;
     int su = 0, sv = 0;

@@ -25,6 +25,9 @@ struct Primitive {
 struct Object {
     std::string name;
     bool analytic = false;
+    // False for a surface shown as a free-form surface: it is still ray cast
+    // as triangles, but offers no triangle data to the shader.
+    bool has_triangles = true;
     Surface surface;        // when analytic
     Float3 offset{0, 0, 0}; // translation into the world
     Mesh mesh;              // world-space positions, unit vertex normals
@@ -58,7 +61,9 @@ class Scene {
     Scene& operator=(const Scene&) = delete;
 
     // Adds an analytic surface, tessellated at fineness n, moved by offset.
-    void add_surface(const std::string& name, const Surface& surface, Float3 offset, int n);
+    // A free-form surface offers the shader no triangle data.
+    void add_surface(const std::string& name, const Surface& surface, Float3 offset, int n,
+                     bool free_form = false);
     // Adds a prepared mesh (see prepare_mesh), moved by offset.
     void add_mesh(const std::string& name, Mesh mesh, Float3 offset);
     // Builds the acceleration structure; false (with a reason) if Embree fails.

@@ -165,6 +165,15 @@ TEST_F(Render, EachBuiltInSurfaceGivesItsCurvature) {
     }
 }
 
+TEST_F(Render, Method1OnAFreeFormSurfaceFindsNoTriangle) {
+    // No triangle data: the shader's vertex values stay zero, the mean is 0,
+    // and the two-sided mapping shows it as flat.
+    const preview::Surface sphere{SurfaceKind::sphere, 1.0, 1.0, 1.0};
+    const int n = covered_pixels(render_surface(sphere, parameters(1, 0, 0, 1.0f), 32, 1, 2, true),
+                                 [](float v) { EXPECT_EQ(v, 0.5f); });
+    EXPECT_GT(n, 100);
+}
+
 TEST_F(Render, TheImageIsTheSameForAnyThreadCount) {
     const preview::Surface torus{SurfaceKind::torus, 0.8, 0.35, 1.0};
     const Image one = render_surface(torus, parameters(2, 0, 0, 1.0f), 40, 3, 1);

@@ -174,6 +174,25 @@ TEST(TriVectors, IsFalseWithoutATriangleAndLeavesThePointersAlone) {
     EXPECT_FALSE(mi_tri_vectors(nullptr, 'n', 1, &a, &b, &c));
 }
 
+TEST(TriVectors, IsFalseOnAFreeFormSurface) {
+    preview::Scene scene;
+    std::string error;
+    scene.add_surface("torus", preview::Surface{preview::SurfaceKind::torus, 0.8, 0.35, 1},
+                      {0, 0, 0}, 32, true);
+    ASSERT_TRUE(scene.commit(error)) << error;
+    preview::Hit hit;
+    ASSERT_TRUE(scene.intersect({0.0f, 2.0f, 0.8f}, {0.0f, -1.0f, 0.0f}, nullptr, hit));
+    HostState host;
+    preview::load_hit(hit, host);
+    ASSERT_NE(host.state.primitive, nullptr); // a surface is there, just no triangle data
+    Vector *a = nullptr, *b = nullptr, *c = nullptr;
+    EXPECT_FALSE(mi_tri_vectors(&host.state, 'n', 1, &a, &b, &c));
+    EXPECT_FALSE(mi_tri_vectors(&host.state, 'p', 1, &a, &b, &c));
+    EXPECT_EQ(a, nullptr);
+    // The exact derivatives are still there for method 0.
+    EXPECT_NE(host.state.derivs, nullptr);
+}
+
 TEST(TraceProbe, FillsTheChildWithTheHitsShadingNormal) {
     SphereFixture f;
     f.host.state.primitive = nullptr; // as the shader sets it while probing
