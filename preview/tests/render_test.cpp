@@ -34,10 +34,10 @@ class Render : public ::testing::Test {
 
     // A square image of one surface at the origin.
     Image render_surface(const preview::Surface& surface, BendlensParameters params, int size = 48,
-                         int spp = 2, int threads = 2) {
+                         int spp = 2, int threads = 2, bool free_form = false) {
         preview::Scene scene;
         std::string error;
-        scene.add_surface("surface", surface, {0, 0, 0}, 96);
+        scene.add_surface("surface", surface, {0, 0, 0}, 96, free_form);
         EXPECT_TRUE(scene.commit(error)) << error;
         preview::Instance instance;
         instance.block.params = params;
