@@ -12,7 +12,7 @@ mkdir -p docs/images
 "${preview[@]}" --method 1 --mapping 1 --range_max 8 --output docs/images/surfaces-method1.png
 "${preview[@]}" --method 2 --mapping 1 --range_max 1.2 --samples 32 \
   --output docs/images/surfaces-method2.png
-"${preview[@]}" --connect range_max=u:0.5:4 --output docs/images/surfaces-connected.png
+"${preview[@]}" --connect range_max=v:0.5:4 --output docs/images/surfaces-connected.png
 if [[ -f models/bunny.obj ]]; then
   bunny=("${preview[@]}" --mesh models/bunny.obj --fit 2)
   "${bunny[@]}" --method 0 --output docs/images/bunny-method0.png
