@@ -1,11 +1,10 @@
 // bendlens-preview: renders a curvature image with the bendlens plug-in.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,14 +23,26 @@ int fail(const std::string& message) {
     return 1;
 }
 
-// Reads a whole file; false if it cannot be opened or read.
+// Reads a whole regular file; false if it is not one or cannot be read. Plain
+// C reads: a stream reading a folder throws instead of failing.
 bool read_file(const std::string& path, std::string& contents) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
-    contents.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    contents.clear();
+    char buffer[1 << 16];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        contents.append(buffer, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return !failed;
 }
 
 // Centres the mesh on the origin and, with a fit size, scales its largest
