@@ -1,0 +1,38 @@
+// The command line of bendlens-preview.
+#pragma once
+
+#include <string>
+
+#include "preview/host_state.h"
+
+namespace preview {
+
+struct Options {
+    // The shader's ten parameters, with the defaults of bendlens.mi.
+    BendlensParameters params{0, 0, 0, 1.0f, 1.0f, 0.0f, 0.5f, 0, 16.0f, 1.0f};
+    Connection connections[parameter_count];
+    std::string scene = "default"; // default, or one built-in surface by name
+    std::string mesh;              // a mesh file instead of the built-in scene
+    float fit = 0.0f;              // scale the mesh to this size (0: as it is)
+    int tessellation = 128;
+    bool free_form = false; // built-in surfaces offer no triangle data
+    int width = 640;
+    int height = 480;
+    int samples_per_pixel = 4;
+    int threads = 0;
+    std::string output = "out.png";
+    std::string plugin = "build/release/bendlens.so";
+    bool accuracy = false;
+    int accuracy_points = 2000;
+    bool stats = false;
+    bool help = false;
+};
+
+// Parses argv; false with a one-line reason on any unknown option, missing or
+// malformed value, or value out of range.
+bool parse_options(int argc, const char* const* argv, Options& options, std::string& error);
+
+// The text --help prints.
+const char* usage_text();
+
+} // namespace preview

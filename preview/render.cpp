@@ -1,0 +1,198 @@
+#include "preview/render.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "preview/sampling.h"
+
+namespace preview {
+namespace {
+
+Vector normalised(double x, double y, double z) {
+    const double length = std::sqrt(x * x + y * y + z * z);
+    return {float(x / length), float(y / length), float(z / length)};
+}
+
+Vector cross(Vector p, Vector q) {
+    return {p.y * q.z - p.z * q.y, p.z * q.x - p.x * q.z, p.x * q.y - p.y * q.x};
+}
+
+constexpr double pi = 3.141592653589793;
+
+void draw_progress(int done, int total) {
+    constexpr int width = 40;
+    const int filled = total > 0 ? done * width / total : width;
+    char bar[width + 1];
+    for (int i = 0; i < width; ++i) {
+        bar[i] = i < filled ? '#' : '.';
+    }
+    bar[width] = '\0';
+    std::fprintf(stderr, "\r[%s] %3d%%", bar, total > 0 ? done * 100 / total : 100);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+Camera frame_camera(const Scene& scene, int width, int height) {
+    Float3 lo, hi;
+    scene.bounds(lo, hi);
+    const double cx = 0.5 * (double(lo.x) + hi.x), cy = 0.5 * (double(lo.y) + hi.y),
+                 cz = 0.5 * (double(lo.z) + hi.z);
+    const double dx = double(hi.x) - lo.x, dy = double(hi.y) - lo.y, dz = double(hi.z) - lo.z;
+    const double radius = std::max(0.5 * std::sqrt(dx * dx + dy * dy + dz * dz), 1e-6);
+    Camera camera;
+    camera.aspect = float(width) / float(height);
+    const double half_height = 20.0 * pi / 180.0; // a 40-degree vertical field of view
+    camera.tan_half_height = float(std::tan(half_height));
+    const double half_width = std::atan(std::tan(half_height) * camera.aspect);
+    const Vector towards_eye = normalised(0.0, 0.3, 1.0);
+    const Vector forward{-towards_eye.x, -towards_eye.y, -towards_eye.z};
+    const Vector r = cross(forward, Vector{0.0f, 1.0f, 0.0f});
+    const Vector right = normalised(r.x, r.y, r.z);
+    const Vector up = cross(right, forward);
+    // The nearest distance at which every corner of the bounding box lies
+    // inside the frame, with a small margin.
+    const double tan_h = std::tan(half_height) / 1.05, tan_w = std::tan(half_width) / 1.05;
+    double distance = radius;
+    for (int corner = 0; corner < 8; ++corner) {
+        const double px = (corner & 1 ? hi.x : lo.x) - cx, py = (corner & 2 ? hi.y : lo.y) - cy,
+                     pz = (corner & 4 ? hi.z : lo.z) - cz;
+        const double along = px * forward.x + py * forward.y + pz * forward.z;
+        const double across = std::fabs(px * right.x + py * right.y + pz * right.z);
+        const double upward = std::fabs(px * up.x + py * up.y + pz * up.z);
+        distance = std::max({distance, across / tan_w - along, upward / tan_h - along});
+    }
+    camera.eye = {float(cx + distance * towards_eye.x), float(cy + distance * towards_eye.y),
+                  float(cz + distance * towards_eye.z)};
+    camera.forward = forward;
+    camera.right = right;
+    camera.up = up;
+    return camera;
+}
+
+Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene, const Hit& hit,
+                 uint32_t seed, HostState& host) {
+    host.scene = &scene;
+    host.instance = &instance;
+    host.sample_seed = seed;
+    load_hit(hit, host);
+    host.state.shader = const_cast<ShaderRecord*>(&instance.record);
+    // Alpha is the shader's to leave alone; r, g and b start at 0, which a
+    // mapping that writes nothing leaves in place.
+    Colour result{0.0f, 0.0f, 0.0f, 1.0f};
+    plugin.shade(&result, &host.state, const_cast<BendlensParameters*>(&instance.block.params));
+    return result;
+}
+
+void render(const Scene& scene, const Plugin& plugin, Instance& instance,
+            const RenderSettings& settings, Image& image, RenderTiming* timing) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point start = clock::now();
+    std::atomic<long long> shader_nanoseconds{0}, thread_nanoseconds{0}, calls{0};
+    link_instance(instance);
+    // Start-up, as the renderer does it: once for the shader (null
+    // parameters), then for the instance.
+    Boolean request = 0;
+    plugin.init(nullptr, nullptr, &request);
+    Boolean instance_request = 0;
+    HostState setup;
+    setup.state.shader = &instance.record;
+    plugin.init(&setup.state, &instance.block.params, &instance_request);
+
+    image.width = settings.width;
+    image.height = settings.height;
+    image.rgba.assign(size_t(settings.width) * size_t(settings.height) * 4, 0.0f);
+    const Camera camera = frame_camera(scene, settings.width, settings.height);
+
+    std::atomic<int> next_row{0};
+    std::atomic<int> rows_done{0};
+    auto work = [&]() {
+        const clock::time_point thread_start = clock::now();
+        long long in_shader = 0, shaded = 0;
+        HostState host;
+        HostState child;
+        host.probe_child = &child;
+        for (int y = next_row++; y < settings.height; y = next_row++) {
+            for (int x = 0; x < settings.width; ++x) {
+                const uint32_t pixel_seed =
+                    hash_combine(hash32(uint32_t(y)), uint32_t(x) * 0x9e3779b1U);
+                double sum[3] = {0.0, 0.0, 0.0};
+                int hits = 0;
+                for (int s = 0; s < settings.samples_per_pixel; ++s) {
+                    double jitter[2];
+                    r2_point(uint32_t(s), pixel_seed, jitter);
+                    const double ndc_x = (2.0 * (x + jitter[0]) / settings.width - 1.0) *
+                                         camera.tan_half_height * camera.aspect;
+                    const double ndc_y =
+                        (1.0 - 2.0 * (y + jitter[1]) / settings.height) * camera.tan_half_height;
+                    const Vector direction{
+                        float(camera.forward.x + ndc_x * camera.right.x + ndc_y * camera.up.x),
+                        float(camera.forward.y + ndc_x * camera.right.y + ndc_y * camera.up.y),
+                        float(camera.forward.z + ndc_x * camera.right.z + ndc_y * camera.up.z)};
+                    Hit hit;
+                    if (!scene.intersect(camera.eye, direction, nullptr, hit)) {
+                        continue;
+                    }
+                    const clock::time_point before = clock::now();
+                    const Colour c = shade_hit(plugin, instance, scene, hit,
+                                               hash_combine(pixel_seed, uint32_t(s)), host);
+                    in_shader +=
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(clock::now() - before)
+                            .count();
+                    ++shaded;
+                    sum[0] += c.r;
+                    sum[1] += c.g;
+                    sum[2] += c.b;
+                    ++hits;
+                }
+                float* pixel = &image.rgba[(size_t(y) * size_t(settings.width) + size_t(x)) * 4];
+                if (hits > 0) {
+                    pixel[0] = float(sum[0] / hits);
+                    pixel[1] = float(sum[1] / hits);
+                    pixel[2] = float(sum[2] / hits);
+                    pixel[3] = float(hits) / float(settings.samples_per_pixel);
+                }
+            }
+            ++rows_done;
+        }
+        shader_nanoseconds += in_shader;
+        calls += shaded;
+        thread_nanoseconds +=
+            std::chrono::duration_cast<std::chrono::nanoseconds>(clock::now() - thread_start)
+                .count();
+    };
+
+    int threads = settings.threads > 0 ? settings.threads
+                                       : int(std::max(1u, std::thread::hardware_concurrency()));
+    threads = std::min(threads, std::max(1, settings.height));
+    std::vector<std::thread> pool;
+    for (int i = 0; i < threads; ++i) {
+        pool.emplace_back(work);
+    }
+    if (settings.progress) {
+        while (rows_done.load() < settings.height) {
+            draw_progress(rows_done.load(), settings.height);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        draw_progress(settings.height, settings.height);
+        std::fprintf(stderr, "\n");
+    }
+    for (std::thread& t : pool) {
+        t.join();
+    }
+
+    plugin.exit(&setup.state, &instance.block.params);
+    plugin.exit(nullptr, nullptr);
+    if (timing != nullptr) {
+        timing->total_seconds = std::chrono::duration<double>(clock::now() - start).count();
+        timing->thread_seconds = double(thread_nanoseconds.load()) * 1e-9;
+        timing->shader_seconds = double(shader_nanoseconds.load()) * 1e-9;
+        timing->shading_calls = calls.load();
+    }
+}
+
+} // namespace preview

@@ -1,0 +1,61 @@
+// Rendering: a pinhole camera framed on the scene, several samples per
+// pixel, the shader run at every hit, on all cores.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "preview/host_state.h"
+#include "preview/plugin.h"
+#include "preview/scene.h"
+
+namespace preview {
+
+struct RenderSettings {
+    int width = 640;
+    int height = 480;
+    int samples_per_pixel = 4;
+    int threads = 0;       // 0: every core
+    bool progress = false; // a progress bar on the standard error stream
+};
+
+// Red, green, blue and coverage per pixel, rows from the top. A pixel's colour
+// is the mean of what the shader wrote at its samples that hit a surface (a
+// NaN at any of them makes the pixel NaN); coverage is the share of its
+// samples that hit. A pixel no sample hit is (0, 0, 0, 0).
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<float> rgba;
+};
+
+// Where the render's time went, summed over all threads.
+struct RenderTiming {
+    double total_seconds = 0.0;  // wall clock of the whole render
+    double thread_seconds = 0.0; // busy time of all render threads
+    double shader_seconds = 0.0; // inside the shader, its probe rays included
+    long long shading_calls = 0;
+};
+
+struct Camera {
+    Vector eye{}, forward{}, right{}, up{};
+    float tan_half_height = 0.0f; // tan of half the vertical field of view
+    float aspect = 1.0f;
+};
+
+// Looks at the scene's bounding sphere from the front and a little above, at
+// a distance where the whole sphere fits the frame.
+Camera frame_camera(const Scene& scene, int width, int height);
+
+// Runs the shader's start-up calls, renders, and runs its exit calls. The
+// image is the same for any thread count: every pixel's samples, sample
+// seeds and ray order depend on the pixel alone.
+void render(const Scene& scene, const Plugin& plugin, Instance& instance,
+            const RenderSettings& settings, Image& image, RenderTiming* timing = nullptr);
+
+// Shades one hit as the render loop does, for tests and the accuracy report:
+// loads the hit into host (which keeps its child) and calls the shader.
+Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene, const Hit& hit,
+                 uint32_t seed, HostState& host);
+
+} // namespace preview

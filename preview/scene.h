@@ -1,0 +1,88 @@
+// The scene the preview renders: analytic surfaces and triangle meshes,
+// every one of them ray cast as triangles with Embree.
+#pragma once
+
+#include <embree3/rtcore.h>
+
+#include <string>
+#include <vector>
+
+#include "preview/mesh_loader.h"
+#include "preview/surfaces.h"
+#include "shader/renderer.h"
+
+namespace preview {
+
+struct Object;
+
+// What RenderState::primitive points at: one triangle of one object. Its
+// address is stable for the scene's lifetime, so it names the triangle.
+struct Primitive {
+    const Object* object;
+    uint32_t triangle;
+};
+
+struct Object {
+    std::string name;
+    bool analytic = false;
+    // False for a surface shown as a free-form surface: it is still ray cast
+    // as triangles, but offers no triangle data to the shader.
+    bool has_triangles = true;
+    Surface surface;        // when analytic
+    Float3 offset{0, 0, 0}; // translation into the world
+    Mesh mesh;              // world-space positions, unit vertex normals
+    std::vector<float> uv;  // analytic: (s, t) per vertex
+    Float3 bounds_min{}, bounds_max{};
+    std::vector<Primitive> primitives; // one per triangle
+};
+
+// Everything known at one ray hit.
+struct Hit {
+    const Primitive* primitive = nullptr;
+    Vector ray_origin{}; // where the ray that made this hit started
+    float bary[3] = {};  // weights of vertices a, b, c
+    Vector point{};
+    Vector normal{};           // shading normal, unit
+    Vector geometric_normal{}; // flat normal, unit, on the shading normal's side
+    bool has_derivs = false;
+    Vector derivs[5] = {};
+    float u = 0.0f, v = 0.0f; // the surface coordinates that connections read
+};
+
+class Scene {
+  public:
+    // The Embree device takes its configuration string from the environment
+    // variable BENDLENS_EMBREE_CONFIG, if set: "threads=1" keeps the scene
+    // build on the calling thread, which the thread-sanitizer run needs
+    // (Embree's task threads are not instrumented).
+    Scene();
+    ~Scene();
+    Scene(const Scene&) = delete;
+    Scene& operator=(const Scene&) = delete;
+
+    // Adds an analytic surface, tessellated at fineness n, moved by offset.
+    // A free-form surface offers the shader no triangle data.
+    void add_surface(const std::string& name, const Surface& surface, Float3 offset, int n,
+                     bool free_form = false);
+    // Adds a prepared mesh (see prepare_mesh), moved by offset.
+    void add_mesh(const std::string& name, Mesh mesh, Float3 offset);
+    // Builds the acceleration structure; false (with a reason) if Embree fails.
+    bool commit(std::string& error);
+
+    // Casts a ray; on a hit fills hit. A non-null exclude is never hit.
+    bool intersect(const Vector& origin, const Vector& direction, const Primitive* exclude,
+                   Hit& hit) const;
+
+    void bounds(Float3& lo, Float3& hi) const;
+    const std::vector<Object>& objects() const { return objects_; }
+
+  private:
+    void describe(const Primitive& primitive, float b1, float b2, const Vector& point,
+                  Hit& hit) const;
+
+    RTCDevice device_ = nullptr;
+    RTCScene scene_ = nullptr;
+    std::vector<Object> objects_;
+};
+
+} // namespace preview
