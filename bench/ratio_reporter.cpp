@@ -23,17 +23,28 @@ RatioReporter::RatioReporter(std::vector<Comparison> comparisons)
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
     for (const Run& run : runs) {
-        if (run.run_type != Run::RT_Iteration || run.error_occurred) {
+        if (run.error_occurred) {
             continue;
         }
         // Adjusted to the time unit; every benchmark here reports nanoseconds.
-        times_[{run.run_name.function_name, int(run.threads)}].push_back(run.GetAdjustedRealTime());
+        // With --benchmark_report_aggregates_only only the medians arrive.
+        const std::pair<std::string, int> key{run.run_name.function_name, int(run.threads)};
+        if (run.run_type == Run::RT_Iteration) {
+            times_[key].push_back(run.GetAdjustedRealTime());
+        } else if (run.aggregate_name == "median") {
+            medians_[key] = run.GetAdjustedRealTime();
+        }
     }
     ConsoleReporter::ReportRuns(runs);
 }
 
 void RatioReporter::Finalize() {
     ConsoleReporter::Finalize();
+    for (const auto& [key, median_time] : medians_) {
+        if (times_.count(key) == 0) {
+            times_[key].push_back(median_time);
+        }
+    }
     std::FILE* out = stdout;
     for (const Comparison& c : comparisons_) {
         bool printed_title = false;

@@ -37,6 +37,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   private:
     // Real time per call of each repetition, by name and thread count.
     std::map<std::pair<std::string, int>, std::vector<double>> times_;
+    // Medians as the library reports them, used where no single run arrived.
+    std::map<std::pair<std::string, int>, double> medians_;
     std::vector<Comparison> comparisons_;
     bool all_met_ = true;
 };
