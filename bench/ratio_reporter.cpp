@@ -16,6 +16,13 @@ bool starts_with(const std::string& s, const std::string& prefix) {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// Calls on one thread are timed by the processor time they take, which
+// leaves out the time the thread waits while other work has the processor;
+// thread comparisons set UseRealTime and are timed by the wall clock.
+double time_of(const benchmark::BenchmarkReporter::Run& run) {
+    return run.run_name.time_type.empty() ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
+}
+
 } // namespace
 
 RatioReporter::RatioReporter(std::vector<Comparison> comparisons)
@@ -30,9 +37,9 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
         // With --benchmark_report_aggregates_only only the medians arrive.
         const std::pair<std::string, int> key{run.run_name.function_name, int(run.threads)};
         if (run.run_type == Run::RT_Iteration) {
-            times_[key].push_back(run.GetAdjustedRealTime());
+            times_[key].push_back(time_of(run));
         } else if (run.aggregate_name == "median") {
-            medians_[key] = run.GetAdjustedRealTime();
+            medians_[key] = time_of(run);
         }
     }
     ConsoleReporter::ReportRuns(runs);

@@ -35,7 +35,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     bool all_targets_met() const { return all_met_; }
 
   private:
-    // Real time per call of each repetition, by name and thread count.
+    // Time per call of each repetition, by name and thread count.
     std::map<std::pair<std::string, int>, std::vector<double>> times_;
     // Medians as the library reports them, used where no single run arrived.
     std::map<std::pair<std::string, int>, double> medians_;
