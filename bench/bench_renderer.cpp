@@ -62,19 +62,29 @@ void make_scene(Scene& scene, const Setup& setup) {
     if (setup.method != 0) {
         s.normal = Vector{0.0f, 0.0f, 1.0f};
     }
+    // The negative side reads hollows: the same patch bent the other way.
+    const bool hollow = setup.mapping == 2;
+    if (hollow) {
+        for (int k = 2; k < 5; ++k) {
+            scene.derivs[k] = Vector{-scene.derivs[k].x, -scene.derivs[k].y, -scene.derivs[k].z};
+        }
+    }
 
     BendlensParameters& p = scene.block.params;
     p.method = setup.method;
     p.measure = setup.measure;
     p.mapping = setup.mapping;
-    // Ranges that put each method's measure on a ramp, not at an end.
-    p.range_max = setup.method == 1 ? 0.02f : 2.0f;
+    // Ranges that put each method's mean on a ramp, not at an end. (Method 1
+    // measures only bends away from the flat normal: its negative side reads
+    // nothing.)
+    p.range_max = setup.method == 1 ? 0.05f : 2.0f;
     p.range_min = p.range_max;
     p.threshold = p.range_max * 0.05f;
     p.contrast = 0.7f;
     p.use_contrast = setup.contrast ? 1 : 0;
     p.samples = float(setup.probes);
-    p.probe_scale = 4.0f;
+    // A negative scale turns the probes' mean angle into a hollow's reading.
+    p.probe_scale = hollow ? -4.0f : 4.0f;
 }
 
 } // namespace bench

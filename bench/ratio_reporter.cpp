@@ -7,6 +7,9 @@ namespace bench {
 namespace {
 
 double median(std::vector<double> v) {
+    if (v.empty()) {
+        return 0.0;
+    }
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
@@ -23,6 +26,18 @@ double time_of(const benchmark::BenchmarkReporter::Run& run) {
     return run.run_name.time_type.empty() ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
 }
 
+double counter(const benchmark::BenchmarkReporter::Run& run, const char* name) {
+    const auto found = run.counters.find(name);
+    return found == run.counters.end() ? 0.0 : double(found->second);
+}
+
+struct Row {
+    std::string label;
+    double subject;
+    double baseline;
+    double ratio;
+};
+
 } // namespace
 
 RatioReporter::RatioReporter(std::vector<Comparison> comparisons)
@@ -33,13 +48,20 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
         if (run.error_occurred) {
             continue;
         }
-        // Adjusted to the time unit; every benchmark here reports nanoseconds.
-        // With --benchmark_report_aggregates_only only the medians arrive.
         const std::pair<std::string, int> key{run.run_name.function_name, int(run.threads)};
+        Samples* into = nullptr;
         if (run.run_type == Run::RT_Iteration) {
-            times_[key].push_back(time_of(run));
+            into = &samples_[key];
         } else if (run.aggregate_name == "median") {
-            medians_[key] = time_of(run);
+            into = &medians_[key];
+        } else {
+            continue;
+        }
+        into->time.push_back(time_of(run));
+        if (run.counters.count("ratio") != 0) {
+            into->subject.push_back(counter(run, "library_ns"));
+            into->baseline.push_back(counter(run, "floor_ns"));
+            into->ratio.push_back(counter(run, "ratio"));
         }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -47,68 +69,79 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
 
 void RatioReporter::Finalize() {
     ConsoleReporter::Finalize();
-    for (const auto& [key, median_time] : medians_) {
-        if (times_.count(key) == 0) {
-            times_[key].push_back(median_time);
+    for (const auto& [key, medians] : medians_) {
+        if (samples_.count(key) == 0) {
+            samples_[key] = medians;
         }
     }
     std::FILE* out = stdout;
     for (const Comparison& c : comparisons_) {
-        bool printed_title = false;
-        double worst = 0.0;
-        bool any = false;
-        for (const auto& [key, subject_times] : times_) {
+        using Kind = Comparison::Kind;
+        const bool higher_is_better = c.kind == Kind::throughput;
+        std::vector<std::pair<Row, bool>> rows; // with whether the target applies
+        for (const auto& [key, s] : samples_) {
             const auto& [name, threads] = key;
             if (!starts_with(name, c.subject_prefix)) {
                 continue;
             }
-            const std::string rest = name.substr(c.subject_prefix.size());
-            std::pair<std::string, int> base_key{c.baseline_prefix + rest, threads};
-            if (c.throughput) {
-                if (threads == 1) {
+            Row row{name.substr(c.subject_prefix.size()), 0.0, 0.0, 0.0};
+            if (c.kind == Kind::paired) {
+                if (s.ratio.empty()) {
                     continue;
                 }
-                base_key.second = 1;
+                row.subject = median(s.subject);
+                row.baseline = median(s.baseline);
+                row.ratio = median(s.ratio);
+            } else {
+                std::pair<std::string, int> base_key{c.baseline_prefix + row.label, threads};
+                if (c.kind == Kind::throughput) {
+                    if (threads == 1) {
+                        continue;
+                    }
+                    base_key.second = 1;
+                    row.label += " x" + std::to_string(threads);
+                }
+                const auto base = samples_.find(base_key);
+                if (base == samples_.end()) {
+                    continue;
+                }
+                row.subject = median(s.time);
+                row.baseline = median(base->second.time);
+                row.ratio =
+                    higher_is_better ? row.baseline / row.subject : row.subject / row.baseline;
             }
-            const auto base = times_.find(base_key);
-            if (base == times_.end()) {
-                continue;
-            }
-            const double subject = median(subject_times);
-            const double baseline = median(base->second);
-            const double ratio = c.throughput ? baseline / subject : subject / baseline;
             bool targeted = c.targeted.empty();
             for (const std::string& part : c.targeted) {
                 targeted = targeted || name.find(part) != std::string::npos;
             }
-            const bool met = c.throughput ? ratio >= c.target : ratio <= c.target;
-            if (!printed_title) {
-                std::string scope;
-                for (const std::string& part : c.targeted) {
-                    scope += (scope.empty() ? ", for " : ", ") + part;
-                }
-                std::fprintf(out, "\n%s (target %s %.2f%s)\n", c.title.c_str(),
-                             c.throughput ? ">=" : "<=", c.target, scope.c_str());
-                std::fprintf(out, "  %-44s %10s %10s %7s\n", "case", "subject ns", "baseline ns",
-                             "ratio");
-                printed_title = true;
-            }
-            std::string label = rest.empty() ? name : rest;
-            if (c.throughput) {
-                label += " x" + std::to_string(threads);
-            }
-            std::fprintf(out, "  %-44s %10.2f %10.2f %7.3f%s\n", label.c_str(), subject, baseline,
-                         ratio, targeted ? (met ? "" : "  MISSED") : "");
+            rows.emplace_back(row, targeted);
+        }
+        if (rows.empty()) {
+            continue;
+        }
+        std::string scope;
+        for (const std::string& part : c.targeted) {
+            scope += (scope.empty() ? ", for " : ", ") + part;
+        }
+        std::fprintf(out, "\n%s (target %s %.2f%s)\n", c.title.c_str(),
+                     higher_is_better ? ">=" : "<=", c.target, scope.c_str());
+        std::fprintf(out, "  %-40s %12s %12s %7s\n", "case", "subject ns", "baseline ns", "ratio");
+        bool any = false;
+        double worst = 0.0;
+        for (const auto& [row, targeted] : rows) {
+            const bool met = higher_is_better ? row.ratio >= c.target : row.ratio <= c.target;
+            std::fprintf(out, "  %-40s %12.2f %12.2f %7.3f%s\n", row.label.c_str(), row.subject,
+                         row.baseline, row.ratio, targeted && !met ? "  MISSED" : "");
             if (targeted) {
-                worst =
-                    any ? (c.throughput ? std::min(worst, ratio) : std::max(worst, ratio)) : ratio;
+                const bool worse = higher_is_better ? row.ratio < worst : row.ratio > worst;
+                worst = !any || worse ? row.ratio : worst;
                 any = true;
-                all_met_ = all_met_ && met;
             }
         }
         if (any) {
+            const bool met = higher_is_better ? worst >= c.target : worst <= c.target;
             std::fprintf(out, "  worst targeted ratio: %.3f -> %s\n", worst,
-                         (c.throughput ? worst >= c.target : worst <= c.target) ? "met" : "MISSED");
+                         met ? "met" : "MISSED");
         }
     }
     std::fflush(out);

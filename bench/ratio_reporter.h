@@ -1,25 +1,35 @@
-// The console report, followed by the comparisons the benchmarks exist for:
-// each as the ratio of two medians measured in the same run.
+// The console report, followed by the comparisons the benchmarks exist for,
+// each as a ratio of medians measured in the same run.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bench {
 
-// One family of comparisons: every benchmark named subject_prefix + rest is
-// set against the one named baseline_prefix + rest (for thread runs, the same
-// name on one thread). The ratio is subject over baseline time, or for a
-// throughput comparison baseline over subject time per call.
+// One family of comparisons, over every benchmark whose name starts with
+// subject_prefix.
 struct Comparison {
+    enum class Kind {
+        // The benchmark measured both sides itself and reports the counters
+        // library_ns, floor_ns and ratio (subject over baseline).
+        paired,
+        // Time per call of subject_prefix + rest over that of
+        // baseline_prefix + rest.
+        times,
+        // Calls per second on n threads over those on one thread, of the same
+        // benchmark.
+        throughput,
+    };
     std::string title;
     std::string subject_prefix;
     std::string baseline_prefix;
-    bool throughput; // compare calls per second across thread counts
-    double target;   // the ratio to stay at or below (at or above for throughput)
+    Kind kind;
+    double target; // the ratio to stay at or below (at or above for throughput)
     // The target applies to names containing one of these (all when empty);
     // the other cases are reported for information.
     std::vector<std::string> targeted;
@@ -31,16 +41,18 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
 
-    // False when some measured comparison missed its target.
-    bool all_targets_met() const { return all_met_; }
-
   private:
-    // Time per call of each repetition, by name and thread count.
-    std::map<std::pair<std::string, int>, std::vector<double>> times_;
-    // Medians as the library reports them, used where no single run arrived.
-    std::map<std::pair<std::string, int>, double> medians_;
+    // Per repetition, by name and thread count: the time per call, and for
+    // paired benchmarks their counters.
+    struct Samples {
+        std::vector<double> time;
+        std::vector<double> subject, baseline, ratio;
+    };
+    std::map<std::pair<std::string, int>, Samples> samples_;
+    // Medians as the library reports them, used where no single run arrived
+    // (with --benchmark_report_aggregates_only).
+    std::map<std::pair<std::string, int>, Samples> medians_;
     std::vector<Comparison> comparisons_;
-    bool all_met_ = true;
 };
 
 } // namespace bench

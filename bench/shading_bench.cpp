@@ -8,6 +8,8 @@
 // is loaded, as it would to the renderer's.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -111,14 +113,61 @@ void shade_calls(benchmark::State& st, bench::Setup setup, ShadeFunction shade) 
     st.SetItemsProcessed(st.iterations());
 }
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// The library and its floor side by side: each iteration times a batch of
+// library calls and a batch of floor calls, in alternating order, and the
+// ratio is that of the median batches. Whatever else the machine does at a
+// given moment then falls on both alike, and a batch cut short by another
+// process is left out by the median.
+void paired_calls(benchmark::State& st, bench::Setup setup) {
+    using clock = std::chrono::steady_clock;
+    constexpr int batch = 256;
+    bench::Scene library, floor;
+    bench::make_scene(library, setup);
+    bench::make_scene(floor, setup);
+    const ShadeFunction floor_call = floor_for(setup.method);
+    std::vector<double> library_ns, floor_ns;
+    auto time_batch = [](ShadeFunction shade, bench::Scene& scene) {
+        const clock::time_point start = clock::now();
+        for (int i = 0; i < batch; ++i) {
+            shade(&scene.result, &scene.state, &scene.block.params);
+            benchmark::ClobberMemory();
+        }
+        return std::chrono::duration<double, std::nano>(clock::now() - start).count() / batch;
+    };
+    bool library_first = true;
+    for (auto _ : st) {
+        if (library_first) {
+            library_ns.push_back(time_batch(&bendlens, library));
+            floor_ns.push_back(time_batch(floor_call, floor));
+        } else {
+            floor_ns.push_back(time_batch(floor_call, floor));
+            library_ns.push_back(time_batch(&bendlens, library));
+        }
+        library_first = !library_first;
+    }
+    const double library_median = median(library_ns);
+    const double floor_median = median(floor_ns);
+    st.counters["library_ns"] = library_median;
+    st.counters["floor_ns"] = floor_median;
+    st.counters["ratio"] = library_median / floor_median;
+    st.SetItemsProcessed(st.iterations() * 2 * batch);
+}
+
 void register_benchmarks(const std::vector<bench::Setup>& setups) {
-    // Library and floor of one case side by side, so that both see the same
-    // machine load.
+    // One shading call through the exported entry point, for every case.
     for (const bench::Setup& setup : setups) {
-        const std::string name = case_name(setup);
-        benchmark::RegisterBenchmark(("shade/" + name).c_str(), shade_calls, setup, &bendlens);
-        benchmark::RegisterBenchmark(("floor/" + name).c_str(), shade_calls, setup,
-                                     floor_for(setup.method));
+        benchmark::RegisterBenchmark(("shade/" + case_name(setup)).c_str(), shade_calls, setup,
+                                     &bendlens);
+    }
+    // The library against its floor, each case in one benchmark.
+    for (const bench::Setup& setup : setups) {
+        benchmark::RegisterBenchmark(("floor/" + case_name(setup)).c_str(), paired_calls, setup);
     }
     // Throughput on one and two threads, each with its own state.
     for (const bench::Setup& setup :
@@ -147,8 +196,18 @@ int main(int argc, char** argv) {
     register_benchmarks(setups);
 
     bench::RatioReporter reporter({
-        {"Full call against its floor", "shade/", "floor/", false, 1.25, {"m0/", "m1/"}},
-        {"Two threads against one (throughput)", "threads/", "threads/", true, 1.9, {}},
+        {"Full call against its floor",
+         "floor/",
+         "",
+         bench::Comparison::Kind::paired,
+         1.25,
+         {"m0/", "m1/"}},
+        {"Two threads against one (throughput)",
+         "threads/",
+         "threads/",
+         bench::Comparison::Kind::throughput,
+         1.9,
+         {}},
     });
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
