@@ -40,8 +40,8 @@ struct Row {
 
 } // namespace
 
-RatioReporter::RatioReporter(std::vector<Comparison> comparisons)
-    : comparisons_(std::move(comparisons)) {}
+RatioReporter::RatioReporter(std::vector<Comparison> comparisons, bool quiet)
+    : comparisons_(std::move(comparisons)), quiet_(quiet) {}
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
     for (const Run& run : runs) {
@@ -59,12 +59,14 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
         }
         into->time.push_back(time_of(run));
         if (run.counters.count("ratio") != 0) {
-            into->subject.push_back(counter(run, "library_ns"));
-            into->baseline.push_back(counter(run, "floor_ns"));
+            into->subject.push_back(counter(run, "subject_ns"));
+            into->baseline.push_back(counter(run, "baseline_ns"));
             into->ratio.push_back(counter(run, "ratio"));
         }
     }
-    ConsoleReporter::ReportRuns(runs);
+    if (!quiet_) {
+        ConsoleReporter::ReportRuns(runs);
+    }
 }
 
 void RatioReporter::Finalize() {
@@ -77,7 +79,7 @@ void RatioReporter::Finalize() {
     std::FILE* out = stdout;
     for (const Comparison& c : comparisons_) {
         using Kind = Comparison::Kind;
-        const bool higher_is_better = c.kind == Kind::throughput;
+        const bool higher_is_better = c.higher_is_better;
         std::vector<std::pair<Row, bool>> rows; // with whether the target applies
         for (const auto& [key, s] : samples_) {
             const auto& [name, threads] = key;
@@ -93,22 +95,13 @@ void RatioReporter::Finalize() {
                 row.baseline = median(s.baseline);
                 row.ratio = median(s.ratio);
             } else {
-                std::pair<std::string, int> base_key{c.baseline_prefix + row.label, threads};
-                if (c.kind == Kind::throughput) {
-                    if (threads == 1) {
-                        continue;
-                    }
-                    base_key.second = 1;
-                    row.label += " x" + std::to_string(threads);
-                }
-                const auto base = samples_.find(base_key);
+                const auto base = samples_.find({c.baseline_prefix + row.label, threads});
                 if (base == samples_.end()) {
                     continue;
                 }
                 row.subject = median(s.time);
                 row.baseline = median(base->second.time);
-                row.ratio =
-                    higher_is_better ? row.baseline / row.subject : row.subject / row.baseline;
+                row.ratio = row.subject / row.baseline;
             }
             bool targeted = c.targeted.empty();
             for (const std::string& part : c.targeted) {

@@ -16,28 +16,28 @@ namespace bench {
 struct Comparison {
     enum class Kind {
         // The benchmark measured both sides itself and reports the counters
-        // library_ns, floor_ns and ratio (subject over baseline).
+        // subject_ns, baseline_ns and ratio.
         paired,
         // Time per call of subject_prefix + rest over that of
         // baseline_prefix + rest.
         times,
-        // Calls per second on n threads over those on one thread, of the same
-        // benchmark.
-        throughput,
     };
     std::string title;
     std::string subject_prefix;
     std::string baseline_prefix;
     Kind kind;
-    double target; // the ratio to stay at or below (at or above for throughput)
+    double target; // the ratio to stay at or below (at or above, with higher_is_better)
     // The target applies to names containing one of these (all when empty);
     // the other cases are reported for information.
     std::vector<std::string> targeted;
+    bool higher_is_better = false;
 };
 
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
-    explicit RatioReporter(std::vector<Comparison> comparisons);
+    // With quiet set, only the context and the comparisons are printed, not
+    // every run.
+    RatioReporter(std::vector<Comparison> comparisons, bool quiet);
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
 
@@ -53,6 +53,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     // (with --benchmark_report_aggregates_only).
     std::map<std::pair<std::string, int>, Samples> medians_;
     std::vector<Comparison> comparisons_;
+    bool quiet_;
 };
 
 } // namespace bench

@@ -9,10 +9,12 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/bench_renderer.h"
@@ -153,10 +155,89 @@ void paired_calls(benchmark::State& st, bench::Setup setup) {
     }
     const double library_median = median(library_ns);
     const double floor_median = median(floor_ns);
-    st.counters["library_ns"] = library_median;
-    st.counters["floor_ns"] = floor_median;
+    st.counters["subject_ns"] = library_median;
+    st.counters["baseline_ns"] = floor_median;
     st.counters["ratio"] = library_median / floor_median;
     st.SetItemsProcessed(st.iterations() * 2 * batch);
+}
+
+// A flag of its own cache line, so that signalling never shares a line with
+// the threads' scenes or with the other flag.
+struct alignas(64) Flag {
+    std::atomic<int> value{0};
+};
+
+// Throughput on two threads against one, side by side: each iteration times
+// a batch of calls on this thread alone and the same batch on this thread and
+// a second one at once, in alternating order. Each thread shades its own
+// scene; the two threads share nothing but the start and done flags, touched
+// once per batch. The ratio is that of the median batches, calls per second
+// on two threads over calls per second on one.
+void paired_threads(benchmark::State& st, bench::Setup setup) {
+    using clock = std::chrono::steady_clock;
+    const int batch = setup.method == 2 ? 256 : 4096;
+    bench::Scene scenes[2];
+    bench::make_scene(scenes[0], setup);
+    bench::make_scene(scenes[1], setup);
+    auto run_batch = [batch](bench::Scene& scene) {
+        for (int i = 0; i < batch; ++i) {
+            bendlens(&scene.result, &scene.state, &scene.block.params);
+            benchmark::ClobberMemory();
+        }
+    };
+    Flag start, done;
+    std::thread worker([&] {
+        int seen = 0;
+        for (;;) {
+            int round;
+            while ((round = start.value.load(std::memory_order_acquire)) == seen) {
+                std::this_thread::yield();
+            }
+            if (round < 0) {
+                return;
+            }
+            seen = round;
+            run_batch(scenes[1]);
+            done.value.store(round, std::memory_order_release);
+        }
+    });
+    auto since = [](clock::time_point t) {
+        return std::chrono::duration<double, std::nano>(clock::now() - t).count();
+    };
+    std::vector<double> one_ns, two_ns; // per call, and per call of the pair
+    int round = 0;
+    bool one_first = true;
+    auto run_one = [&] {
+        const clock::time_point t = clock::now();
+        run_batch(scenes[0]);
+        one_ns.push_back(since(t) / batch);
+    };
+    auto run_two = [&] {
+        const clock::time_point t = clock::now();
+        start.value.store(++round, std::memory_order_release);
+        run_batch(scenes[0]);
+        while (done.value.load(std::memory_order_acquire) != round) {
+        }
+        two_ns.push_back(since(t) / (2.0 * batch));
+    };
+    for (auto _ : st) {
+        if (one_first) {
+            run_one();
+            run_two();
+        } else {
+            run_two();
+            run_one();
+        }
+        one_first = !one_first;
+    }
+    start.value.store(-1, std::memory_order_release);
+    worker.join();
+    const double one = median(one_ns);
+    const double two = median(two_ns);
+    st.counters["subject_ns"] = two;
+    st.counters["baseline_ns"] = one;
+    st.counters["ratio"] = one / two;
+    st.SetItemsProcessed(st.iterations() * 3 * batch);
 }
 
 void register_benchmarks(const std::vector<bench::Setup>& setups) {
@@ -169,14 +250,11 @@ void register_benchmarks(const std::vector<bench::Setup>& setups) {
     for (const bench::Setup& setup : setups) {
         benchmark::RegisterBenchmark(("floor/" + case_name(setup)).c_str(), paired_calls, setup);
     }
-    // Throughput on one and two threads, each with its own state.
+    // Two threads against one.
     for (const bench::Setup& setup :
          {bench::Setup{0, 0, 0, false, 0}, bench::Setup{1, 0, 0, false, 0},
           bench::Setup{2, 0, 0, false, 16}}) {
-        benchmark::RegisterBenchmark(("threads/" + case_name(setup)).c_str(), shade_calls, setup,
-                                     &bendlens)
-            ->Threads(1)
-            ->Threads(2)
+        benchmark::RegisterBenchmark(("threads/" + case_name(setup)).c_str(), paired_threads, setup)
             ->UseRealTime();
     }
 }
@@ -184,6 +262,17 @@ void register_benchmarks(const std::vector<bench::Setup>& setups) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // --ratios_only: print the comparisons, not every run.
+    bool ratios_only = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--ratios_only") == 0) {
+            ratios_only = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
@@ -195,20 +284,36 @@ int main(int argc, char** argv) {
     std::printf("floor agrees with the library to the bit in all %zu cases\n", setups.size());
     register_benchmarks(setups);
 
-    bench::RatioReporter reporter({
-        {"Full call against its floor",
-         "floor/",
-         "",
-         bench::Comparison::Kind::paired,
-         1.25,
-         {"m0/", "m1/"}},
-        {"Two threads against one (throughput)",
-         "threads/",
-         "threads/",
-         bench::Comparison::Kind::throughput,
-         1.9,
-         {}},
-    });
+    using Kind = bench::Comparison::Kind;
+    bench::RatioReporter reporter(
+        {
+            {"Full call against its floor", "floor/", "", Kind::paired, 1.25, {"m0/", "m1/"}},
+            {"Two threads against one (throughput)", "threads/", "", Kind::paired, 1.9, {}, true},
+            // Reported when benchmarks of these names are registered: a call
+            // through a Windows forwarder against a direct call through a
+            // function pointer, and the preview host's shaded samples against
+            // its bare rays (primary rays alone for methods 0 and 1, 1 + n
+            // rays per sample for method 2 with n probes).
+            {"Forwarder against a direct pointer call",
+             "forwarder/",
+             "pointer/",
+             Kind::times,
+             1.1,
+             {}},
+            {"Preview host, shaded against bare rays",
+             "preview_shaded/",
+             "preview_bare/",
+             Kind::times,
+             1.1,
+             {"/m0", "/m1"}},
+            {"Preview host, probes against bare rays",
+             "preview_shaded/",
+             "preview_bare/",
+             Kind::times,
+             1.15,
+             {"/m2"}},
+        },
+        ratios_only);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
