@@ -8,6 +8,11 @@
 // is loaded, as it would to the renderer's.
 #include <benchmark/benchmark.h>
 
+#if defined(__linux__)
+#include <pthread.h>
+#include <sched.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -167,6 +172,66 @@ struct alignas(64) Flag {
     std::atomic<int> value{0};
 };
 
+// The two threads of a throughput comparison run on two different processors:
+// left to the scheduler, a new thread may first share its creator's processor
+// for a few time slices, and two threads taking turns on one processor would
+// measure the scheduler, not the shader.
+struct CpuPinning {
+    bool pinned = false;
+    int first = 0;
+    int second = 0;
+#if defined(__linux__)
+    cpu_set_t saved;
+#endif
+};
+
+CpuPinning pin_to_first_cpu() {
+    CpuPinning pinning;
+#if defined(__linux__)
+    if (pthread_getaffinity_np(pthread_self(), sizeof pinning.saved, &pinning.saved) != 0) {
+        return pinning;
+    }
+    int found = 0;
+    for (int cpu = 0; cpu < CPU_SETSIZE && found < 2; ++cpu) {
+        if (CPU_ISSET(cpu, &pinning.saved)) {
+            (found == 0 ? pinning.first : pinning.second) = cpu;
+            ++found;
+        }
+    }
+    if (found < 2) {
+        return pinning; // one processor: nothing to pin apart
+    }
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(pinning.first, &one);
+    pinning.pinned = pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
+#endif
+    return pinning;
+}
+
+void pin_to_second_cpu(const CpuPinning& pinning) {
+#if defined(__linux__)
+    if (pinning.pinned) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(pinning.second, &one);
+        pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+    }
+#else
+    (void)pinning;
+#endif
+}
+
+void unpin(const CpuPinning& pinning) {
+#if defined(__linux__)
+    if (pinning.pinned) {
+        pthread_setaffinity_np(pthread_self(), sizeof pinning.saved, &pinning.saved);
+    }
+#else
+    (void)pinning;
+#endif
+}
+
 // Throughput on two threads against one, side by side: each iteration times
 // a batch of calls on this thread alone and the same batch on this thread and
 // a second one at once, in alternating order. Each thread shades its own
@@ -186,7 +251,9 @@ void paired_threads(benchmark::State& st, bench::Setup setup) {
         }
     };
     Flag start, done;
+    const CpuPinning pinning = pin_to_first_cpu();
     std::thread worker([&] {
+        pin_to_second_cpu(pinning);
         int seen = 0;
         for (;;) {
             int round;
@@ -232,6 +299,7 @@ void paired_threads(benchmark::State& st, bench::Setup setup) {
     }
     start.value.store(-1, std::memory_order_release);
     worker.join();
+    unpin(pinning);
     const double one = median(one_ns);
     const double two = median(two_ns);
     st.counters["subject_ns"] = two;
