@@ -36,6 +36,7 @@ struct Row {
     double subject;
     double baseline;
     double ratio;
+    std::string note;
 };
 
 } // namespace
@@ -62,6 +63,10 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
             into->subject.push_back(counter(run, "subject_ns"));
             into->baseline.push_back(counter(run, "baseline_ns"));
             into->ratio.push_back(counter(run, "ratio"));
+            if (run.counters.count("undisturbed_share") != 0) {
+                into->all_rounds_ratio.push_back(counter(run, "all_rounds_ratio"));
+                into->undisturbed_share.push_back(counter(run, "undisturbed_share"));
+            }
         }
     }
     if (!quiet_) {
@@ -86,7 +91,7 @@ void RatioReporter::Finalize() {
             if (!starts_with(name, c.subject_prefix)) {
                 continue;
             }
-            Row row{name.substr(c.subject_prefix.size()), 0.0, 0.0, 0.0};
+            Row row{name.substr(c.subject_prefix.size()), 0.0, 0.0, 0.0, ""};
             if (c.kind == Kind::paired) {
                 if (s.ratio.empty()) {
                     continue;
@@ -94,6 +99,12 @@ void RatioReporter::Finalize() {
                 row.subject = median(s.subject);
                 row.baseline = median(s.baseline);
                 row.ratio = median(s.ratio);
+                if (!s.undisturbed_share.empty()) {
+                    char note[96];
+                    std::snprintf(note, sizeof note, "  (all rounds %.3f; %.0f%% undisturbed)",
+                                  median(s.all_rounds_ratio), 100.0 * median(s.undisturbed_share));
+                    row.note = note;
+                }
             } else {
                 const auto base = samples_.find({c.baseline_prefix + row.label, threads});
                 if (base == samples_.end()) {
@@ -123,8 +134,9 @@ void RatioReporter::Finalize() {
         double worst = 0.0;
         for (const auto& [row, targeted] : rows) {
             const bool met = higher_is_better ? row.ratio >= c.target : row.ratio <= c.target;
-            std::fprintf(out, "  %-40s %12.2f %12.2f %7.3f%s\n", row.label.c_str(), row.subject,
-                         row.baseline, row.ratio, targeted && !met ? "  MISSED" : "");
+            std::fprintf(out, "  %-40s %12.2f %12.2f %7.3f%s%s\n", row.label.c_str(), row.subject,
+                         row.baseline, row.ratio, targeted && !met ? "  MISSED" : "",
+                         row.note.c_str());
             if (targeted) {
                 const bool worse = higher_is_better ? row.ratio < worst : row.ratio > worst;
                 worst = !any || worse ? row.ratio : worst;

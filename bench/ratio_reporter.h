@@ -47,6 +47,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
     struct Samples {
         std::vector<double> time;
         std::vector<double> subject, baseline, ratio;
+        // Throughput benchmarks: the ratio over all rounds, and the share of
+        // rounds no other process disturbed.
+        std::vector<double> all_rounds_ratio, undisturbed_share;
     };
     std::map<std::pair<std::string, int>, Samples> samples_;
     // Medians as the library reports them, used where no single run arrived

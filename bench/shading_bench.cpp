@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -232,12 +233,25 @@ void unpin(const CpuPinning& pinning) {
 #endif
 }
 
+// Processor time used so far by the calling thread, in nanoseconds.
+double thread_cpu_ns() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
+}
+
 // Throughput on two threads against one, side by side: each iteration times
 // a batch of calls on this thread alone and the same batch on this thread and
 // a second one at once, in alternating order. Each thread shades its own
 // scene; the two threads share nothing but the start and done flags, touched
-// once per batch. The ratio is that of the median batches, calls per second
-// on two threads over calls per second on one.
+// once per batch.
+//
+// The machine is shared, so a round may find a processor taken by another
+// process: its wall time then exceeds the processor time its threads got.
+// Such rounds measure the machine, not the shader; the ratio is taken over
+// the undisturbed rounds (wall time within 5% of the busiest thread's
+// processor time), and the ratio over all rounds and the share of undisturbed
+// rounds are reported beside it.
 void paired_threads(benchmark::State& st, bench::Setup setup) {
     using clock = std::chrono::steady_clock;
     const int batch = setup.method == 2 ? 256 : 4096;
@@ -245,12 +259,17 @@ void paired_threads(benchmark::State& st, bench::Setup setup) {
     bench::make_scene(scenes[0], setup);
     bench::make_scene(scenes[1], setup);
     auto run_batch = [batch](bench::Scene& scene) {
+        const double cpu = thread_cpu_ns();
         for (int i = 0; i < batch; ++i) {
             bendlens(&scene.result, &scene.state, &scene.block.params);
             benchmark::ClobberMemory();
         }
+        return thread_cpu_ns() - cpu;
     };
     Flag start, done;
+    struct alignas(64) {
+        double value = 0.0;
+    } worker_cpu; // written by the worker before it raises done
     const CpuPinning pinning = pin_to_first_cpu();
     std::thread worker([&] {
         pin_to_second_cpu(pinning);
@@ -264,29 +283,38 @@ void paired_threads(benchmark::State& st, bench::Setup setup) {
                 return;
             }
             seen = round;
-            run_batch(scenes[1]);
+            worker_cpu.value = run_batch(scenes[1]);
             done.value.store(round, std::memory_order_release);
         }
     });
     auto since = [](clock::time_point t) {
         return std::chrono::duration<double, std::nano>(clock::now() - t).count();
     };
-    std::vector<double> one_ns, two_ns; // per call, and per call of the pair
+    // Per call, and per call of the pair; all rounds, and undisturbed ones.
+    std::vector<double> one_all, two_all, one_clean, two_clean;
     int round = 0;
-    bool one_first = true;
     auto run_one = [&] {
         const clock::time_point t = clock::now();
-        run_batch(scenes[0]);
-        one_ns.push_back(since(t) / batch);
+        const double cpu = run_batch(scenes[0]);
+        const double wall = since(t);
+        one_all.push_back(wall / batch);
+        if (wall <= 1.05 * cpu) {
+            one_clean.push_back(wall / batch);
+        }
     };
     auto run_two = [&] {
         const clock::time_point t = clock::now();
         start.value.store(++round, std::memory_order_release);
-        run_batch(scenes[0]);
+        const double cpu = run_batch(scenes[0]);
         while (done.value.load(std::memory_order_acquire) != round) {
         }
-        two_ns.push_back(since(t) / (2.0 * batch));
+        const double wall = since(t);
+        two_all.push_back(wall / (2.0 * batch));
+        if (wall <= 1.05 * std::max(cpu, worker_cpu.value)) {
+            two_clean.push_back(wall / (2.0 * batch));
+        }
     };
+    bool one_first = true;
     for (auto _ : st) {
         if (one_first) {
             run_one();
@@ -300,11 +328,15 @@ void paired_threads(benchmark::State& st, bench::Setup setup) {
     start.value.store(-1, std::memory_order_release);
     worker.join();
     unpin(pinning);
-    const double one = median(one_ns);
-    const double two = median(two_ns);
+    const bool clean = !one_clean.empty() && !two_clean.empty();
+    const double one = median(clean ? one_clean : one_all);
+    const double two = median(clean ? two_clean : two_all);
     st.counters["subject_ns"] = two;
     st.counters["baseline_ns"] = one;
     st.counters["ratio"] = one / two;
+    st.counters["all_rounds_ratio"] = median(one_all) / median(two_all);
+    st.counters["undisturbed_share"] =
+        double(one_clean.size() + two_clean.size()) / double(one_all.size() + two_all.size());
     st.SetItemsProcessed(st.iterations() * 3 * batch);
 }
 
