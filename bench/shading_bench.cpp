@@ -167,12 +167,6 @@ void paired_calls(benchmark::State& st, bench::Setup setup) {
     st.SetItemsProcessed(st.iterations() * 2 * batch);
 }
 
-// A flag of its own cache line, so that signalling never shares a line with
-// the threads' scenes or with the other flag.
-struct alignas(64) Flag {
-    std::atomic<int> value{0};
-};
-
 // The two threads of a throughput comparison run on two different processors:
 // left to the scheduler, a new thread may first share its creator's processor
 // for a few time slices, and two threads taking turns on one processor would
@@ -240,104 +234,173 @@ double thread_cpu_ns() {
     return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
 }
 
-// Throughput on two threads against one, side by side: each iteration times
-// a batch of calls on this thread alone and the same batch on this thread and
-// a second one at once, in alternating order. Each thread shades its own
-// scene; the two threads share nothing but the start and done flags, touched
+double now_ns() {
+    return std::chrono::duration<double, std::nano>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// One batch on one thread: when it started, how long it took, and how much
+// processor time the thread got meanwhile.
+struct BatchTime {
+    double started_ns = 0.0;
+    double wall_ns = 0.0;
+    double cpu_ns = 0.0;
+};
+
+// The second thread's signals and its last batch, on their own cache lines.
+struct alignas(64) SecondThread {
+    std::atomic<int> start{0}; // the round to run; -1 ends the thread
+    std::atomic<int> done{0};  // the last round finished
+    BatchTime last;
+};
+
+// Throughput on two threads against one, side by side. Each iteration runs a
+// batch on the first thread alone, a batch on the second thread alone, and a
+// batch on each at once, in rotating order. Each thread shades its own scene;
+// the two share nothing but the second thread's start and done flags, touched
 // once per batch.
 //
-// The machine is shared, so a round may find a processor taken by another
-// process: its wall time then exceeds the processor time its threads got.
-// Such rounds measure the machine, not the shader; the ratio is taken over
-// the undisturbed rounds (wall time within 5% of the busiest thread's
-// processor time), and the ratio over all rounds and the share of undisturbed
-// rounds are reported beside it.
+// A thread's speed is its batch over its own wall time. The cost of a call
+// depends a little on where the thread's stack lies, so the two threads need
+// not be equally fast; the comparison therefore sets the two threads' speeds
+// added together, running at once, against their mean speed alone. Without
+// any interference between them the ratio is exactly 2.
+//
+// The machine is shared, so a batch may find a processor taken by another
+// process: its wall time then exceeds the processor time its thread got, or
+// the two threads of a pair did not start together. Such rounds measure the
+// machine, not the shader; the ratio is taken over the undisturbed rounds
+// (wall time within 5% of the processor time, starts within 5% of the wall
+// time), and the ratio over all rounds and the share of undisturbed rounds
+// are reported beside it.
 void paired_threads(benchmark::State& st, bench::Setup setup, ShadeFunction shade) {
-    using clock = std::chrono::steady_clock;
     const int batch = setup.method == 2 ? 256 : 4096;
     bench::Scene scenes[2];
     bench::make_scene(scenes[0], setup);
     bench::make_scene(scenes[1], setup);
     auto run_batch = [batch, shade](bench::Scene& scene) {
+        BatchTime t;
+        t.started_ns = now_ns();
         const double cpu = thread_cpu_ns();
         for (int i = 0; i < batch; ++i) {
             shade(&scene.result, &scene.state, &scene.block.params);
             benchmark::ClobberMemory();
         }
-        return thread_cpu_ns() - cpu;
+        t.cpu_ns = thread_cpu_ns() - cpu;
+        t.wall_ns = now_ns() - t.started_ns;
+        return t;
     };
-    Flag start, done;
-    struct alignas(64) {
-        double value = 0.0;
-    } worker_cpu; // written by the worker before it raises done
+    auto clean = [](const BatchTime& t) { return t.wall_ns <= 1.05 * t.cpu_ns; };
+
+    SecondThread second;
     const CpuPinning pinning = pin_to_first_cpu();
     std::thread worker([&] {
         pin_to_second_cpu(pinning);
         int seen = 0;
         for (;;) {
             int round;
-            while ((round = start.value.load(std::memory_order_acquire)) == seen) {
+            while ((round = second.start.load(std::memory_order_acquire)) == seen) {
                 std::this_thread::yield();
             }
             if (round < 0) {
                 return;
             }
             seen = round;
-            worker_cpu.value = run_batch(scenes[1]);
-            done.value.store(round, std::memory_order_release);
+            second.last = run_batch(scenes[1]);
+            second.done.store(round, std::memory_order_release);
         }
     });
-    auto since = [](clock::time_point t) {
-        return std::chrono::duration<double, std::nano>(clock::now() - t).count();
-    };
-    // Per call, and per call of the pair; all rounds, and undisturbed ones.
-    std::vector<double> one_all, two_all, one_clean, two_clean;
     int round = 0;
-    auto run_one = [&] {
-        const clock::time_point t = clock::now();
-        const double cpu = run_batch(scenes[0]);
-        const double wall = since(t);
-        one_all.push_back(wall / batch);
-        if (wall <= 1.05 * cpu) {
-            one_clean.push_back(wall / batch);
+    auto start_second = [&] { second.start.store(++round, std::memory_order_release); };
+    auto wait_second = [&] {
+        while (second.done.load(std::memory_order_acquire) != round) {
+        }
+        return second.last;
+    };
+
+    // Time per call of each thread alone and of each thread in a pair; all
+    // rounds, and undisturbed ones.
+    enum { first_alone, second_alone, first_paired, second_paired };
+    std::vector<double> all[4], undisturbed[4];
+    auto record = [&](int which, const BatchTime& t, bool ok) {
+        all[which].push_back(t.wall_ns / batch);
+        if (ok) {
+            undisturbed[which].push_back(t.wall_ns / batch);
         }
     };
-    auto run_two = [&] {
-        const clock::time_point t = clock::now();
-        start.value.store(++round, std::memory_order_release);
-        const double cpu = run_batch(scenes[0]);
-        while (done.value.load(std::memory_order_acquire) != round) {
-        }
-        const double wall = since(t);
-        two_all.push_back(wall / (2.0 * batch));
-        if (wall <= 1.05 * std::max(cpu, worker_cpu.value)) {
-            two_clean.push_back(wall / (2.0 * batch));
-        }
+    auto run_first_alone = [&] {
+        const BatchTime t = run_batch(scenes[0]);
+        record(first_alone, t, clean(t));
     };
-    bool one_first = true;
+    auto run_second_alone = [&] {
+        start_second();
+        const BatchTime t = wait_second();
+        record(second_alone, t, clean(t));
+    };
+    auto run_pair = [&] {
+        start_second();
+        const BatchTime a = run_batch(scenes[0]);
+        const BatchTime b = wait_second();
+        const double skew =
+            a.started_ns > b.started_ns ? a.started_ns - b.started_ns : b.started_ns - a.started_ns;
+        const bool ok = clean(a) && clean(b) && skew <= 0.05 * std::min(a.wall_ns, b.wall_ns);
+        record(first_paired, a, ok);
+        record(second_paired, b, ok);
+    };
+    int turn = 0;
     for (auto _ : st) {
-        if (one_first) {
-            run_one();
-            run_two();
-        } else {
-            run_two();
-            run_one();
+        for (int k = 0; k < 3; ++k) {
+            switch ((turn + k) % 3) {
+            case 0:
+                run_first_alone();
+                break;
+            case 1:
+                run_second_alone();
+                break;
+            default:
+                run_pair();
+                break;
+            }
         }
-        one_first = !one_first;
+        turn = (turn + 1) % 3;
     }
-    start.value.store(-1, std::memory_order_release);
+    second.start.store(-1, std::memory_order_release);
     worker.join();
     unpin(pinning);
-    const bool clean = !one_clean.empty() && !two_clean.empty();
-    const double one = median(clean ? one_clean : one_all);
-    const double two = median(clean ? two_clean : two_all);
-    st.counters["subject_ns"] = two;
-    st.counters["baseline_ns"] = one;
-    st.counters["ratio"] = one / two;
-    st.counters["all_rounds_ratio"] = median(one_all) / median(two_all);
-    st.counters["undisturbed_share"] =
-        double(one_clean.size() + two_clean.size()) / double(one_all.size() + two_all.size());
-    st.SetItemsProcessed(st.iterations() * 3 * batch);
+
+    // Speeds in calls per nanosecond, from the median times per call.
+    auto ratio_of = [](const std::vector<double>* times, double& alone_ns, double& paired_ns) {
+        for (int i = 0; i < 4; ++i) {
+            if (times[i].empty()) {
+                return false;
+            }
+        }
+        const double alone =
+            0.5 * (1.0 / median(times[first_alone]) + 1.0 / median(times[second_alone]));
+        const double paired =
+            1.0 / median(times[first_paired]) + 1.0 / median(times[second_paired]);
+        alone_ns = 1.0 / alone;
+        paired_ns = 1.0 / paired;
+        return true;
+    };
+    double alone_ns = 0.0, paired_ns = 0.0, all_alone_ns = 0.0, all_paired_ns = 0.0;
+    ratio_of(all, all_alone_ns, all_paired_ns);
+    if (!ratio_of(undisturbed, alone_ns, paired_ns)) {
+        alone_ns = all_alone_ns;
+        paired_ns = all_paired_ns;
+    }
+    st.counters["subject_ns"] = paired_ns;
+    st.counters["baseline_ns"] = alone_ns;
+    st.counters["ratio"] = alone_ns / paired_ns;
+    st.counters["all_rounds_ratio"] = all_alone_ns / all_paired_ns;
+    size_t kept = 0, total = 0;
+    for (int i = 0; i < 4; ++i) {
+        kept += undisturbed[i].size();
+        total += all[i].size();
+    }
+    st.counters["undisturbed_share"] = double(kept) / double(total);
+    st.SetItemsProcessed(st.iterations() * 4 * batch);
 }
 
 void register_benchmarks(const std::vector<bench::Setup>& setups) {
