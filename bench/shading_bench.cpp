@@ -111,7 +111,6 @@ bool floor_agrees(const std::vector<bench::Setup>& setups) {
 }
 
 void shade_calls(benchmark::State& st, bench::Setup setup, ShadeFunction shade) {
-    // Each thread shades its own scene, aligned to its own cache lines.
     bench::Scene scene;
     bench::make_scene(scene, setup);
     for (auto _ : st) {
@@ -122,6 +121,9 @@ void shade_calls(benchmark::State& st, bench::Setup setup, ShadeFunction shade) 
 }
 
 double median(std::vector<double> v) {
+    if (v.empty()) {
+        return 0.0;
+    }
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
