@@ -2,7 +2,7 @@
 // renderer variant, so that two builds (64-bit and 32-bit) can be compared;
 // with --compare, compares two such listings.
 //
-//   bendlens_golden > bits.txt
+//   bendlens_golden [CASES] > bits.txt     (CASES defaults to the standard set)
 //   bendlens_golden --compare bits64.txt bits32.txt
 //
 // Methods 0 and out-of-range ones use only +, -, *, / and sqrt, which round
@@ -22,8 +22,8 @@
 
 namespace {
 
-void print_listing() {
-    for (int index = 0; index < golden::case_count; ++index) {
+void print_listing(int cases) {
+    for (int index = 0; index < cases; ++index) {
         for (Platform platform : {Platform::windows, Platform::macos}) {
             const golden::Codes codes = golden::codes_of(index);
             const golden::Outcome out = golden::shade_case(index, platform, bl::shade);
@@ -119,10 +119,14 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--compare") {
         return compare(argv[2], argv[3]);
     }
-    if (argc != 1) {
-        std::fprintf(stderr, "usage: %s [--compare LISTING LISTING]\n", argv[0]);
+    int cases = golden::case_count;
+    if (argc == 2) {
+        cases = std::atoi(argv[1]);
+    }
+    if (argc > 2 || cases <= 0) {
+        std::fprintf(stderr, "usage: %s [CASES] | --compare LISTING LISTING\n", argv[0]);
         return 2;
     }
-    print_listing();
+    print_listing(cases);
     return 0;
 }

@@ -60,7 +60,7 @@ struct Case {
 
 void fill_case(Case& c, int index) {
     const Codes codes = codes_of(index);
-    const int variant = index / 128;
+    const int variant = (index / 128) % 8;
     Random random{uint64_t(index) * 0x2545F4914F6CDD1Dull + 1};
 
     BendlensParameters& p = c.block.params;

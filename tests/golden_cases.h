@@ -31,6 +31,8 @@ struct Outcome {
     bool operator==(const Outcome& o) const { return r == o.r && g == o.g && b == o.b && a == o.a; }
 };
 
+// The standard set; shade_case also takes any larger index, cycling through
+// the same codes and variants with new values.
 constexpr int case_count = 1024;
 
 Codes codes_of(int index);
