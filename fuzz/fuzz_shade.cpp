@@ -282,8 +282,10 @@ void* mi_phen_eval(RenderState*, void* parameter) {
         std::memcpy(value, &v, sizeof v);
     }
     if (reporting()) {
+        uint32_t value_bits;
+        std::memcpy(&value_bits, value, sizeof value_bits);
         std::printf("  mi_phen_eval(field at %d) -> %s, value bits %08x\n", int(offset),
-                    answer ? "value" : "null", *reinterpret_cast<uint32_t*>(value));
+                    answer ? "value" : "null", value_bits);
     }
     if (offset == ptrdiff_t(offsetof(BendlensParameters, mapping))) {
         s.mapping_evaluated = true;
