@@ -61,7 +61,6 @@ struct Session {
     Vector triangle[2][3]{};
     RenderState child{};
 
-    bool tiny_triangle = false; // see tiny_triangle()
     int pairs_drawn = 0;
     bool mapping_evaluated = false;
     const void* mapping_source = nullptr;
@@ -81,28 +80,6 @@ bool ordinary(double v) {
     }
     const double m = std::fabs(v);
     return m == 0.0 || (m >= 1e-6 && m <= 1e6);
-}
-
-// A triangle whose area is below 1e-12, or below 1e-7 of its longest edge
-// squared (a sliver, whose float Heron area is mostly rounding). Its vertex
-// values can be so large that the Gaussian measure's product overflows, and
-// with one value 0 (a vertex normal equal to the flat normal) it is 0 times
-// infinity: NaN. That is documented behaviour, so such triangles are not held
-// to the finiteness check.
-bool tiny_triangle(const Vector p[3]) {
-    const double u[3] = {double(p[1].x) - p[0].x, double(p[1].y) - p[0].y, double(p[1].z) - p[0].z};
-    const double v[3] = {double(p[2].x) - p[0].x, double(p[2].y) - p[0].y, double(p[2].z) - p[0].z};
-    const double w[3] = {double(p[2].x) - p[1].x, double(p[2].y) - p[1].y, double(p[2].z) - p[1].z};
-    const double cross[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                             u[0] * v[1] - u[1] * v[0]};
-    const double area =
-        0.5 * std::sqrt(cross[0] * cross[0] + cross[1] * cross[1] + cross[2] * cross[2]);
-    double longest = 0.0;
-    for (const double* e : {u, v, w}) {
-        const double squared = e[0] * e[0] + e[1] * e[1] + e[2] * e[2];
-        longest = squared > longest ? squared : longest;
-    }
-    return area < 1e-12 || area < 1e-7 * longest;
 }
 
 // FUZZ_SHADE_REPORT=1, with input files as arguments, prints every value
@@ -310,10 +287,6 @@ Boolean mi_tri_vectors(RenderState*, int which, int count, Vector** a, Vector** 
             *out[i] = &v[i];
         }
     }
-    if (which == 'p' && *a != nullptr && *b != nullptr && *c != nullptr) {
-        const Vector corners[3] = {**a, **b, **c};
-        s.tiny_triangle = tiny_triangle(corners);
-    }
     if (reporting()) {
         std::printf("  mi_tri_vectors('%c') -> %d\n", which, found);
         for (int i = 0; i < 3; ++i) {
@@ -433,8 +406,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const Boolean returned = bl::shade(&result, &s.state, &s.block.params, platform);
     if (reporting()) {
-        std::printf("  output %.9g (bits %08x), ordinary input %d, tiny triangle %d\n",
-                    double(result.r), bits(result.r), int(s.all_ordinary), int(s.tiny_triangle));
+        std::printf("  output %.9g (bits %08x), ordinary input %d\n", double(result.r),
+                    bits(result.r), int(s.all_ordinary));
     }
 
     FUZZ_CHECK(returned == 1, "the call did not return true");
@@ -463,7 +436,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    "r, g and b differ");
         note_outcome(s.block.params.method, s.block.params.measure, mapping, result.r,
                      s.all_ordinary);
-        if (s.all_ordinary && !s.tiny_triangle) {
+        if (s.all_ordinary) {
             FUZZ_CHECK(std::isfinite(result.r), "finite input gave a non-finite output");
         }
     }
