@@ -155,6 +155,31 @@ TEST(MeasureSelection, OtherMethodsUsePrincipalCurvatures) {
     EXPECT_EQ(bits(bl::select_measure(e, 0, 0, bary)), bits(-0.0f));
 }
 
+TEST(MeasureSelection, GaussianWithAZeroFactorIsZeroPastOverflow) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float bary[3] = {1.0f, 0.0f, 0.0f};
+    bl::CurvatureEstimate e;
+    // Two vertex values whose product overflows, and one of zero: 0, not
+    // infinity times zero.
+    e.vertex[0] = 1e30f;
+    e.vertex[1] = 1e30f;
+    e.vertex[2] = 0.0f;
+    EXPECT_EQ(bits(bl::select_measure(e, 1, 1, bary)), bits(0.0f));
+    e.vertex[2] = 1e-30f; // no zero: the overflow stands
+    EXPECT_EQ(bl::select_measure(e, 1, 1, bary), inf);
+    e.vertex[1] = nan; // a NaN factor still gives NaN
+    e.vertex[2] = 0.0f;
+    EXPECT_TRUE(std::isnan(bl::select_measure(e, 1, 1, bary)));
+
+    // k1 = 0 with an overflowed k2 (a nearly degenerate parametrisation).
+    e.k1 = 0.0f;
+    e.k2 = -inf;
+    EXPECT_EQ(bl::select_measure(e, 0, 1, bary), 0.0f);
+    EXPECT_EQ(bl::select_measure(e, 0, 0, bary), inf); // the mean keeps its infinity
+    e.k1 = nan;
+    EXPECT_TRUE(std::isnan(bl::select_measure(e, 0, 1, bary)));
+}
+
 TEST(MeasureSelection, InterpolationSumsInItsOrder) {
     // (v1*b1 + v0*b0) + v2*b2: with v1*b1 = 1 and v0*b0 = 2^-24, the small
     // term is lost before v2*b2 = -1 cancels the big one.

@@ -182,6 +182,32 @@ TEST(MeshEstimator, MeasuresThroughTheShadingCall) {
     }
 }
 
+TEST(MeshEstimator, TinyTriangleGaussianStaysFinite) {
+    // Legs of 1e-11 near (1e-6, 1e-6): Heron's float area is about 1e-22, so
+    // the two tilted vertices read about 1e21 each and their product
+    // overflows. The third vertex normal is the flat normal (value 0), so the
+    // Gaussian is 0 and the two-sided mapping reads flat, not NaN.
+    fake::Renderer renderer;
+    Triangle t;
+    t.positions[0] = {1e-6f, 1e-6f, 0.0f};
+    t.positions[1] = {1e-6f + 1e-11f, 1e-6f, 0.0f};
+    t.positions[2] = {1e-6f, 1e-6f + 1e-11f, 0.0f};
+    t.normals[0] = {0.0f, 1.0f, 0.0f};
+    t.normals[1] = {1.0f, 0.0f, 0.0f};
+    t.normals[2] = {0.0f, 0.0f, 1.0f};
+    serve(renderer, t);
+    fake::Scene s;
+    const CurvatureEstimate e = estimate_from_triangle(s.state);
+    ASSERT_GT(e.vertex[0], 1e19f);
+    ASSERT_GT(e.vertex[1], 1e19f);
+    ASSERT_EQ(e.vertex[2], 0.0f);
+    for (Platform platform : {Platform::windows, Platform::macos}) {
+        s.params = fake::plain_parameters(1, 1);
+        bl::shade(&s.result, &s.state, &s.params, platform);
+        EXPECT_EQ(s.result.r, 0.5f);
+    }
+}
+
 // A sphere of radius r cut into a triangle fan around the pole, with exact
 // vertex normals: smaller spheres bend more per unit of area.
 float mean_measure_on_sphere(float radius) {
