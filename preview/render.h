@@ -17,6 +17,13 @@ struct RenderSettings {
     int samples_per_pixel = 4;
     int threads = 0;       // 0: every core
     bool progress = false; // a progress bar on the standard error stream
+    // For the benchmarks, which set it to time the host against its bare
+    // rays: -1 (the default) shades every hit. 0 casts the primary rays and
+    // calls no shader. n > 0 also casts, at every hit, n rays laid out as
+    // the shader's probe rays are (from one normal length above the hit,
+    // back towards it, jittered by the sphere of radius 1 / probe_scale):
+    // the bare cost of method 2 with n probes. The image is left empty.
+    int bare_rays = -1;
 };
 
 // Red, green, blue and coverage per pixel, rows from the top. A pixel's colour
