@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
             benchmark::RegisterBenchmark(("preview/" + name + "/" + c.name).c_str(),
                                          shaded_against_bare, scene.get(), c)
                 ->Unit(benchmark::kMillisecond)
-                ->MinTime(0.5);
+                ->MinTime(0.3);
         }
     }
 

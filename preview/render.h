@@ -55,6 +55,7 @@ struct Camera {
 Camera frame_camera(const Scene& scene, int width, int height);
 
 // Runs the shader's start-up calls, renders, and runs its exit calls. The
+// time spent inside the shader is measured only when timing is given. The
 // image is the same for any thread count: every pixel's samples, sample
 // seeds and ray order depend on the pixel alone.
 void render(const Scene& scene, const Plugin& plugin, Instance& instance,
