@@ -95,11 +95,18 @@ bool make_torus(preview::Scene& scene, std::string& error) {
     return scene.commit(error);
 }
 
-const preview::Plugin* the_plugin = nullptr;
+// The host's own share: the same frame with a shader that does nothing, so
+// that what remains over the bare rays is the host loading each hit into
+// the state and making the call.
+Boolean empty_shader(Colour*, RenderState*, BendlensParameters*) {
+    return 1;
+}
+preview::Plugin empty_plugin;
 
 // Each iteration renders the frame shaded and bare, in alternating order;
 // the ratio is that of the median frames, per sample of the frame.
-void shaded_against_bare(benchmark::State& st, const preview::Scene* scene, Case c) {
+void shaded_against_bare(benchmark::State& st, const preview::Scene* scene, Case c,
+                         const preview::Plugin* plugin) {
     using clock = std::chrono::steady_clock;
     preview::Instance instance;
     // The preview's defaults, with the method and probe count of the case.
@@ -114,7 +121,7 @@ void shaded_against_bare(benchmark::State& st, const preview::Scene* scene, Case
     preview::Image image;
     auto time_frame = [&](const preview::RenderSettings& settings) {
         const clock::time_point start = clock::now();
-        preview::render(*scene, *the_plugin, instance, settings, image);
+        preview::render(*scene, *plugin, instance, settings, image);
         benchmark::ClobberMemory();
         return std::chrono::duration<double, std::nano>(clock::now() - start).count() /
                (frame_width * frame_height);
@@ -163,7 +170,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    the_plugin = &plugin;
+    empty_plugin = plugin;
+    empty_plugin.shade = &empty_shader;
 
     std::vector<std::pair<std::string, std::unique_ptr<preview::Scene>>> scenes;
     auto bunny = std::make_unique<preview::Scene>();
@@ -198,10 +206,19 @@ int main(int argc, char** argv) {
     for (const auto& [name, scene] : scenes) {
         for (const Case& c : cases) {
             benchmark::RegisterBenchmark(("preview/" + name + "/" + c.name).c_str(),
-                                         shaded_against_bare, scene.get(), c)
+                                         shaded_against_bare, scene.get(), c, &plugin)
                 ->Unit(benchmark::kMillisecond)
                 ->MinTime(0.3)
                 ->UseRealTime(); // the frame renders on a thread of its own
+        }
+        for (const Case& c : cases) {
+            if (c.method != 2) {
+                benchmark::RegisterBenchmark(("preview_host/" + name + "/" + c.name).c_str(),
+                                             shaded_against_bare, scene.get(), c, &empty_plugin)
+                    ->Unit(benchmark::kMillisecond)
+                    ->MinTime(0.3)
+                    ->UseRealTime();
+            }
         }
     }
 
@@ -220,6 +237,14 @@ int main(int argc, char** argv) {
              Kind::paired,
              1.15,
              {"/m2"}},
+            {"Preview host with a shader that does nothing, against primary rays alone",
+             "preview_host/",
+             "",
+             Kind::paired,
+             0.0,
+             {},
+             false,
+             false},
         },
         ratios_only);
     benchmark::RunSpecifiedBenchmarks(&reporter);
