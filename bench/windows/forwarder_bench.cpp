@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr int batch = 4096;
+constexpr int batch = 16384;
 
 using SplineFunction = float (*)(float, int, float*);
 using TriangleFunction = Boolean (*)(RenderState*, int, int, Vector**, Vector**, Vector**);
@@ -171,7 +171,7 @@ void report(const char* name, std::vector<Figures> runs, bool targeted) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 2000;
+    const int rounds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 1000;
     const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 9;
 
     HMODULE module = LoadLibraryA("bendlens_bench_renderer.dll");
