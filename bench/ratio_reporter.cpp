@@ -114,7 +114,7 @@ void RatioReporter::Finalize() {
                 row.baseline = median(base->second.time);
                 row.ratio = row.subject / row.baseline;
             }
-            bool targeted = c.targeted.empty();
+            bool targeted = c.has_target && c.targeted.empty();
             for (const std::string& part : c.targeted) {
                 targeted = targeted || name.find(part) != std::string::npos;
             }
@@ -127,8 +127,12 @@ void RatioReporter::Finalize() {
         for (const std::string& part : c.targeted) {
             scope += (scope.empty() ? ", for " : ", ") + part;
         }
-        std::fprintf(out, "\n%s (target %s %.2f%s)\n", c.title.c_str(),
-                     higher_is_better ? ">=" : "<=", c.target, scope.c_str());
+        if (c.has_target) {
+            std::fprintf(out, "\n%s (target %s %.2f%s)\n", c.title.c_str(),
+                         higher_is_better ? ">=" : "<=", c.target, scope.c_str());
+        } else {
+            std::fprintf(out, "\n%s (no target)\n", c.title.c_str());
+        }
         std::fprintf(out, "  %-40s %12s %12s %7s\n", "case", "subject ns", "baseline ns", "ratio");
         bool any = false;
         double worst = 0.0;

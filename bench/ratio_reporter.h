@@ -31,6 +31,8 @@ struct Comparison {
     // the other cases are reported for information.
     std::vector<std::string> targeted;
     bool higher_is_better = false;
+    // False: reported for information, with no target.
+    bool has_target = true;
 };
 
 class RatioReporter : public benchmark::ConsoleReporter {

@@ -467,29 +467,6 @@ int main(int argc, char** argv) {
              1.9,
              {},
              true},
-            // Reported when benchmarks of these names are registered: a call
-            // through a Windows forwarder against a direct call through a
-            // function pointer, and the preview host's shaded samples against
-            // its bare rays (primary rays alone for methods 0 and 1, 1 + n
-            // rays per sample for method 2 with n probes).
-            {"Forwarder against a direct pointer call",
-             "forwarder/",
-             "pointer/",
-             Kind::times,
-             1.1,
-             {}},
-            {"Preview host, shaded against bare rays",
-             "preview_shaded/",
-             "preview_bare/",
-             Kind::times,
-             1.1,
-             {"/m0", "/m1"}},
-            {"Preview host, probes against bare rays",
-             "preview_shaded/",
-             "preview_bare/",
-             Kind::times,
-             1.15,
-             {"/m2"}},
         },
         ratios_only);
     benchmark::RunSpecifiedBenchmarks(&reporter);

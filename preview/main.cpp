@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
     settings.progress = isatty(STDERR_FILENO) != 0;
     preview::Image image;
     preview::RenderTiming timing;
-    preview::render(scene, plugin, instance, settings, image, &timing);
+    preview::render(scene, plugin, instance, settings, image, options.stats ? &timing : nullptr);
     preview::unload_plugin(plugin);
     if (!preview::write_image(image, options.output, error)) {
         return fail(error);

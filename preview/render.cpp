@@ -35,6 +35,28 @@ void draw_progress(int done, int total) {
     std::fflush(stderr);
 }
 
+// The rays of a bare sample (RenderSettings::bare_rays): n rays from one
+// normal length above the hit, along the reversed normal plus a point of the
+// sphere of radius jitter, drawn from the sequence mi_sample gives the
+// shader. Their hits are described as the shader's are, then dropped.
+void cast_bare_rays(const Scene& scene, const Hit& hit, uint32_t seed, int n, float jitter) {
+    const Vector& normal = hit.normal;
+    const Vector origin{hit.point.x + normal.x, hit.point.y + normal.y, hit.point.z + normal.z};
+    const uint32_t sequence = hash_combine(seed, 2u);
+    for (int i = 0; i < n; ++i) {
+        double pair[2];
+        r2_point(uint32_t(i), sequence, pair);
+        const double w = 2.0 * pair[0] - 1.0;
+        const double rho = std::sqrt(1.0 - w * w);
+        const double phi = pair[1] * 2.0 * pi;
+        const Vector direction{float(std::cos(phi) * rho) * jitter - normal.x,
+                               float(std::sin(phi) * rho) * jitter - normal.y,
+                               float(w) * jitter - normal.z};
+        Hit probe;
+        scene.intersect(origin, direction, nullptr, probe);
+    }
+}
+
 } // namespace
 
 Camera frame_camera(const Scene& scene, int width, int height) {
@@ -92,6 +114,7 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
             const RenderSettings& settings, Image& image, RenderTiming* timing) {
     using clock = std::chrono::steady_clock;
     const clock::time_point start = clock::now();
+    const bool timed = timing != nullptr;
     std::atomic<long long> shader_nanoseconds{0}, thread_nanoseconds{0}, calls{0};
     link_instance(instance);
     // Start-up, as the renderer does it: once for the shader (null
@@ -107,6 +130,7 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
     image.height = settings.height;
     image.rgba.assign(size_t(settings.width) * size_t(settings.height) * 4, 0.0f);
     const Camera camera = frame_camera(scene, settings.width, settings.height);
+    const float bare_jitter = 1.0f / instance.block.params.probe_scale;
 
     std::atomic<int> next_row{0};
     std::atomic<int> rows_done{0};
@@ -137,12 +161,24 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
                     if (!scene.intersect(camera.eye, direction, nullptr, hit)) {
                         continue;
                     }
-                    const clock::time_point before = clock::now();
+                    if (settings.bare_rays >= 0) {
+                        cast_bare_rays(scene, hit, hash_combine(pixel_seed, uint32_t(s)),
+                                       settings.bare_rays, bare_jitter);
+                        continue;
+                    }
+                    // Reading the clock twice a sample costs about as much as
+                    // a method 0 call: only when the caller asks for timings.
+                    clock::time_point before{};
+                    if (timed) {
+                        before = clock::now();
+                    }
                     const Colour c = shade_hit(plugin, instance, scene, hit,
                                                hash_combine(pixel_seed, uint32_t(s)), host);
-                    in_shader +=
-                        std::chrono::duration_cast<std::chrono::nanoseconds>(clock::now() - before)
-                            .count();
+                    if (timed) {
+                        in_shader += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                         clock::now() - before)
+                                         .count();
+                    }
                     ++shaded;
                     sum[0] += c.r;
                     sum[1] += c.g;

@@ -17,6 +17,13 @@ struct RenderSettings {
     int samples_per_pixel = 4;
     int threads = 0;       // 0: every core
     bool progress = false; // a progress bar on the standard error stream
+    // For the benchmarks, which set it to time the host against its bare
+    // rays: -1 (the default) shades every hit. 0 casts the primary rays and
+    // calls no shader. n > 0 also casts, at every hit, n rays laid out as
+    // the shader's probe rays are (from one normal length above the hit,
+    // back towards it, jittered by the sphere of radius 1 / probe_scale):
+    // the bare cost of method 2 with n probes. The image is left empty.
+    int bare_rays = -1;
 };
 
 // Red, green, blue and coverage per pixel, rows from the top. A pixel's colour
@@ -48,6 +55,7 @@ struct Camera {
 Camera frame_camera(const Scene& scene, int width, int height);
 
 // Runs the shader's start-up calls, renders, and runs its exit calls. The
+// time spent inside the shader is measured only when timing is given. The
 // image is the same for any thread count: every pixel's samples, sample
 // seeds and ray order depend on the pixel alone.
 void render(const Scene& scene, const Plugin& plugin, Instance& instance,

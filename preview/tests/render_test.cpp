@@ -182,6 +182,35 @@ TEST_F(Render, TheImageIsTheSameForAnyThreadCount) {
     EXPECT_EQ(0, std::memcmp(one.rgba.data(), three.rgba.data(), one.rgba.size() * 4));
 }
 
+// Timings are taken only on request; asking for them changes nothing in the
+// image. The benchmarks' bare mode casts rays but shades nothing.
+TEST_F(Render, TimingsAndTheBareModeLeaveTheShadedImageAlone) {
+    preview::Scene scene;
+    std::string error;
+    scene.add_surface("torus", {SurfaceKind::torus, 0.8, 0.35, 1.0}, {0, 0, 0}, 48);
+    ASSERT_TRUE(scene.commit(error)) << error;
+    preview::Instance instance;
+    instance.block.params = parameters(2, 0, 0, 1.0f);
+    preview::RenderSettings settings;
+    settings.width = settings.height = 24;
+    settings.threads = 2;
+    Image untimed, timed, bare;
+    preview::render(scene, plugin, instance, settings, untimed);
+    preview::RenderTiming timing;
+    preview::render(scene, plugin, instance, settings, timed, &timing);
+    ASSERT_EQ(untimed.rgba.size(), timed.rgba.size());
+    EXPECT_EQ(0, std::memcmp(untimed.rgba.data(), timed.rgba.data(), untimed.rgba.size() * 4));
+    const int covered = covered_pixels(timed, [](float) {});
+    EXPECT_GT(covered, 0);
+    EXPECT_GE(timing.shading_calls, covered * settings.samples_per_pixel);
+
+    settings.bare_rays = 16;
+    preview::RenderTiming bare_timing;
+    preview::render(scene, plugin, instance, settings, bare, &bare_timing);
+    EXPECT_EQ(0, bare_timing.shading_calls);
+    EXPECT_EQ(0, covered_pixels(bare, [](float) {}));
+}
+
 TEST_F(Render, AConnectedParameterVariesAcrossTheSurface) {
     // range_max driven by u from 1 to 4 around the cylinder: the grey
     // 0.714 / range_max, one value without the connection, then spans a

@@ -1,0 +1,254 @@
+// The preview host, shaded against its bare rays: a frame rendered with the
+// shader at every hit, side by side with the same frame casting the rays
+// alone (primary rays for methods 0 and 1; 1 + n rays per sample for
+// method 2 with n probes, laid out as the shader's probes are). On the
+// Stanford bunny (models/bunny.obj, made by scripts/fetch-models.sh) and on
+// a built-in surface.
+//
+// Usage: bendlens_preview_bench [--ratios_only] [--models DIR] [benchmark options]
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/ratio_reporter.h"
+#include "preview/plugin.h"
+#include "preview/render.h"
+#include "preview/scene.h"
+
+namespace {
+
+// A small frame, one sample a pixel, on one thread: a render is then a batch
+// of a few thousand samples, and both sides share the per-frame costs (the
+// shader's start-up calls, starting the render thread).
+constexpr int frame_width = 96;
+constexpr int frame_height = 72;
+
+struct Case {
+    const char* name;
+    int method;
+    int probes; // method 2
+};
+
+const Case cases[] = {{"m0", 0, 0}, {"m1", 1, 0}, {"m2x4", 2, 4}, {"m2x16", 2, 16}};
+
+double median(std::vector<double> v) {
+    if (v.empty()) {
+        return 0.0;
+    }
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// Centres the mesh on the origin and scales its largest extent to 2, as the
+// preview's --fit 2 does.
+void place_mesh(preview::Mesh& mesh) {
+    preview::Float3 lo = mesh.positions[0], hi = mesh.positions[0];
+    for (const preview::Float3& p : mesh.positions) {
+        lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
+        hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
+    }
+    const double extent =
+        std::fmax(std::fmax(double(hi.x) - lo.x, double(hi.y) - lo.y), double(hi.z) - lo.z);
+    const double scale = extent > 0.0 ? 2.0 / extent : 1.0;
+    const double cx = 0.5 * (double(lo.x) + hi.x), cy = 0.5 * (double(lo.y) + hi.y),
+                 cz = 0.5 * (double(lo.z) + hi.z);
+    for (preview::Float3& p : mesh.positions) {
+        p = {float((p.x - cx) * scale), float((p.y - cy) * scale), float((p.z - cz) * scale)};
+    }
+}
+
+bool load_bunny(const std::string& path, preview::Scene& scene, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path + " (scripts/fetch-models.sh makes it)";
+        return false;
+    }
+    const std::string contents((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    preview::Mesh mesh;
+    if (!preview::parse_mesh(path, contents.data(), contents.size(), mesh, error) ||
+        !preview::prepare_mesh(mesh, error)) {
+        return false;
+    }
+    place_mesh(mesh);
+    scene.add_mesh("bunny", std::move(mesh), {0.0f, 0.0f, 0.0f});
+    return scene.commit(error);
+}
+
+bool make_torus(preview::Scene& scene, std::string& error) {
+    for (const preview::Surface& surface : preview::builtin_surfaces()) {
+        if (surface.kind == preview::SurfaceKind::torus) {
+            // The preview's default fineness.
+            scene.add_surface("torus", surface, {0.0f, 0.0f, 0.0f}, 128);
+        }
+    }
+    return scene.commit(error);
+}
+
+// The host's own share: the same frame with a shader that does nothing, so
+// that what remains over the bare rays is the host loading each hit into
+// the state and making the call.
+Boolean empty_shader(Colour*, RenderState*, BendlensParameters*) {
+    return 1;
+}
+preview::Plugin empty_plugin;
+
+// Each iteration renders the frame shaded and bare, in alternating order;
+// the ratio is that of the median frames, per sample of the frame.
+void shaded_against_bare(benchmark::State& st, const preview::Scene* scene, Case c,
+                         const preview::Plugin* plugin) {
+    using clock = std::chrono::steady_clock;
+    preview::Instance instance;
+    // The preview's defaults, with the method and probe count of the case.
+    instance.block.params = {c.method, 0, 0, 1.0f, 1.0f, 0.0f, 0.5f, 0, float(c.probes), 1.0f};
+    preview::RenderSettings shaded;
+    shaded.width = frame_width;
+    shaded.height = frame_height;
+    shaded.samples_per_pixel = 1;
+    shaded.threads = 1;
+    preview::RenderSettings bare = shaded;
+    bare.bare_rays = c.probes;
+    preview::Image image;
+    auto time_frame = [&](const preview::RenderSettings& settings) {
+        const clock::time_point start = clock::now();
+        preview::render(*scene, *plugin, instance, settings, image);
+        benchmark::ClobberMemory();
+        return std::chrono::duration<double, std::nano>(clock::now() - start).count() /
+               (frame_width * frame_height);
+    };
+    std::vector<double> shaded_ns, bare_ns;
+    bool shaded_first = true;
+    for (auto _ : st) {
+        if (shaded_first) {
+            shaded_ns.push_back(time_frame(shaded));
+            bare_ns.push_back(time_frame(bare));
+        } else {
+            bare_ns.push_back(time_frame(bare));
+            shaded_ns.push_back(time_frame(shaded));
+        }
+        shaded_first = !shaded_first;
+    }
+    st.counters["subject_ns"] = median(shaded_ns);
+    st.counters["baseline_ns"] = median(bare_ns);
+    st.counters["ratio"] = median(shaded_ns) / median(bare_ns);
+    st.SetItemsProcessed(st.iterations() * 2 * frame_width * frame_height);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool ratios_only = false;
+    std::string models = "models";
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--ratios_only") == 0) {
+            ratios_only = true;
+        } else if (std::strcmp(argv[i], "--models") == 0 && i + 1 < argc) {
+            models = argv[++i];
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    preview::Plugin plugin;
+    std::string error;
+    if (!preview::load_plugin(BENDLENS_PLUGIN, plugin, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    empty_plugin = plugin;
+    empty_plugin.shade = &empty_shader;
+
+    std::vector<std::pair<std::string, std::unique_ptr<preview::Scene>>> scenes;
+    auto bunny = std::make_unique<preview::Scene>();
+    if (load_bunny(models + "/bunny.obj", *bunny, error)) {
+        scenes.emplace_back("bunny", std::move(bunny));
+    } else {
+        std::printf("the bunny is left out: %s\n", error.c_str());
+    }
+    auto torus = std::make_unique<preview::Scene>();
+    if (!make_torus(*torus, error)) {
+        std::fprintf(stderr, "torus: %s\n", error.c_str());
+        return 1;
+    }
+    scenes.emplace_back("torus", std::move(torus));
+
+    // The share of samples that hit, which is the share that calls the shader:
+    // the shader's cost per hit is its extra cost per sample over this share.
+    for (const auto& [name, scene] : scenes) {
+        preview::Instance instance;
+        preview::RenderSettings settings;
+        settings.width = frame_width;
+        settings.height = frame_height;
+        settings.samples_per_pixel = 1;
+        settings.threads = 1;
+        preview::Image image;
+        preview::RenderTiming timing;
+        preview::render(*scene, plugin, instance, settings, image, &timing);
+        std::printf("%s: %dx%d samples a frame, %.1f%% of them hit\n", name.c_str(), frame_width,
+                    frame_height,
+                    100.0 * double(timing.shading_calls) / (frame_width * frame_height));
+    }
+    for (const auto& [name, scene] : scenes) {
+        for (const Case& c : cases) {
+            benchmark::RegisterBenchmark(("preview/" + name + "/" + c.name).c_str(),
+                                         shaded_against_bare, scene.get(), c, &plugin)
+                ->Unit(benchmark::kMillisecond)
+                ->MinTime(0.3)
+                ->UseRealTime(); // the frame renders on a thread of its own
+        }
+        for (const Case& c : cases) {
+            if (c.method != 2) {
+                benchmark::RegisterBenchmark(("preview_host/" + name + "/" + c.name).c_str(),
+                                             shaded_against_bare, scene.get(), c, &empty_plugin)
+                    ->Unit(benchmark::kMillisecond)
+                    ->MinTime(0.3)
+                    ->UseRealTime();
+            }
+        }
+    }
+
+    using Kind = bench::Comparison::Kind;
+    bench::RatioReporter reporter(
+        {
+            {"Preview host, shaded against primary rays alone (ns per sample)",
+             "preview/",
+             "",
+             Kind::paired,
+             1.1,
+             {"/m0", "/m1"}},
+            {"Preview host, method 2 against 1 + n bare rays per sample (ns per sample)",
+             "preview/",
+             "",
+             Kind::paired,
+             1.15,
+             {"/m2"}},
+            {"Preview host with a shader that does nothing, against primary rays alone",
+             "preview_host/",
+             "",
+             Kind::paired,
+             0.0,
+             {},
+             false,
+             false},
+        },
+        ratios_only);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    preview::unload_plugin(plugin);
+    return 0;
+}
