@@ -9,7 +9,9 @@ if [[ -x build/release/preview/bendlens-preview ]]; then
   mkdir -p out
   build/release/preview/bendlens-preview --plugin build/release/bendlens.so \
     --output out/default.png "$@"
-  echo "rendered out/default.png (options: build/release/preview/bendlens-preview --help)"
+  if [[ " $* " != *" --output "* ]]; then
+    echo "rendered out/default.png (options: build/release/preview/bendlens-preview --help)"
+  fi
 else
   echo "built the plug-in: build/release/bendlens.so (declaration: declaration/bendlens.mi)"
 fi
