@@ -127,6 +127,11 @@ bool known_image_extension(const std::string& path) {
 }
 
 bool write_image(const Image& image, const std::string& path, std::string& error) {
+    return write_image(image, path, ImageStyle{}, error);
+}
+
+bool write_image(const Image& image, const std::string& path, const ImageStyle&,
+                 std::string& error) {
     const std::string extension = extension_of(path);
     if (extension != "png" && extension != "exr") {
         error = "output " + path + " must end in .png or .exr";

@@ -1,5 +1,4 @@
 // bendlens-preview: renders a curvature image with the bendlens plug-in.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,28 +22,6 @@ int fail(const std::string& message) {
     return 1;
 }
 
-// Reads a whole regular file; false if it is not one or cannot be read. Plain
-// C reads: a stream reading a folder throws instead of failing.
-bool read_file(const std::string& path, std::string& contents) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return false;
-    }
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    contents.clear();
-    char buffer[1 << 16];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        contents.append(buffer, got);
-    }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    return !failed;
-}
-
 // Centres the mesh on the origin and, with a fit size, scales its largest
 // extent to that size.
 void place_mesh(preview::Mesh& mesh, float fit) {
@@ -65,15 +42,8 @@ void place_mesh(preview::Mesh& mesh, float fit) {
 
 bool build_scene(const preview::Options& options, preview::Scene& scene, std::string& error) {
     if (!options.mesh.empty()) {
-        std::string contents;
-        if (!read_file(options.mesh, contents)) {
-            error = "cannot read mesh " + options.mesh;
-            return false;
-        }
         preview::Mesh mesh;
-        if (!preview::parse_mesh(options.mesh, contents.data(), contents.size(), mesh, error) ||
-            !preview::prepare_mesh(mesh, error)) {
-            error = "mesh " + options.mesh + ": " + error;
+        if (!preview::load_mesh(options.mesh, mesh, error)) {
             return false;
         }
         place_mesh(mesh, options.fit);

@@ -1,8 +1,11 @@
 #include "preview/mesh_loader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -568,6 +571,46 @@ bool prepare_mesh(Mesh& mesh, std::string& error) {
             mesh.normals[v] = {float(sum[3 * v] / l), float(sum[3 * v + 1] / l),
                                float(sum[3 * v + 2] / l)};
         }
+    }
+    return true;
+}
+
+namespace {
+
+// Reads a whole regular file; false if it is not one or cannot be read. Plain
+// C reads: a stream reading a folder throws instead of failing.
+bool read_file(const std::string& path, std::string& contents) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    contents.clear();
+    char buffer[1 << 16];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        contents.append(buffer, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return !failed;
+}
+
+} // namespace
+
+bool load_mesh(const std::string& path, Mesh& mesh, std::string& error) {
+    std::string contents;
+    if (!read_file(path, contents)) {
+        error = "cannot read mesh " + path;
+        return false;
+    }
+    if (!parse_mesh(path, contents.data(), contents.size(), mesh, error) ||
+        !prepare_mesh(mesh, error)) {
+        error = "mesh " + path + ": " + error;
+        return false;
     }
     return true;
 }

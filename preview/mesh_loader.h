@@ -40,6 +40,11 @@ bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error);
 bool parse_mesh(const std::string& name, const char* data, size_t size, Mesh& mesh,
                 std::string& error);
 
+// Reads the file at path and parses it (the format chosen by its extension),
+// then prepares it (prepare_mesh). A path that is not a readable regular file
+// gives "cannot read mesh PATH"; any other failure gives "mesh PATH: reason".
+bool load_mesh(const std::string& path, Mesh& mesh, std::string& error);
+
 // Checks what rendering needs: at least one triangle, indices in range,
 // finite coordinates. Then fills in area-weighted vertex normals when the
 // file had none, or had some that are not finite or of zero length.

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "preview/host_state.h"
+#include "preview/image_io.h"
+#include "preview/render.h"
 
 namespace preview {
 
@@ -16,6 +18,19 @@ struct Options {
     float fit = 0.0f;              // scale the mesh to this size (0: as it is)
     int tessellation = 128;
     bool free_form = false; // built-in surfaces offer no triangle data
+    // Where hit derivatives come from: automatic is exact on the built-in
+    // surfaces and estimated on a mesh.
+    enum class Derivatives {
+        automatic,
+        exact,
+        estimated,
+        none
+    } derivatives = Derivatives::automatic;
+    int rings = default_rings; // neighbourhood of the curvature estimate
+    View view;                 // --view, --up, --fov
+    int turntable = 0;         // images around the model (0: one image)
+    ImageStyle style;          // --background, --colormap, --legend
+    bool auto_range = false;   // choose range_max and range_min from the measure
     int width = 640;
     int height = 480;
     int samples_per_pixel = 4;
@@ -26,6 +41,7 @@ struct Options {
     int accuracy_points = 2000;
     bool stats = false;
     bool help = false;
+    bool version = false;
 };
 
 // Parses argv; false with a one-line reason on any unknown option, missing or

@@ -59,7 +59,7 @@ void cast_bare_rays(const Scene& scene, const Hit& hit, uint32_t seed, int n, fl
 
 } // namespace
 
-Camera frame_camera(const Scene& scene, int width, int height) {
+Camera frame_camera(const Scene& scene, int width, int height, const View&) {
     Float3 lo, hi;
     scene.bounds(lo, hi);
     const double cx = 0.5 * (double(lo.x) + hi.x), cy = 0.5 * (double(lo.y) + hi.y),

@@ -11,12 +11,30 @@
 
 namespace preview {
 
+// Where the camera looks from: the eye circles the model's centre. Azimuth 0
+// and elevation 0 look at the model's front (from +Z with Y up, from -Y with
+// Z up); positive azimuth turns the eye to the right around the up axis,
+// positive elevation lifts it.
+struct View {
+    enum class Up { y, z };
+    float azimuth = 0.0f;    // degrees
+    float elevation = 16.7f; // degrees
+    Up up = Up::y;
+    float fov = 40.0f; // vertical field of view, degrees
+};
+
 struct RenderSettings {
     int width = 640;
     int height = 480;
     int samples_per_pixel = 4;
     int threads = 0;       // 0: every core
     bool progress = false; // a progress bar on the standard error stream
+    View view;
+    // Also read the shader's raw measure back at every pixel (Image::measure),
+    // and its principal curvatures k1 and k2 where the method gives them
+    // (Image::k1, Image::k2).
+    bool read_measure = false;
+    bool read_principal = false;
     // For the benchmarks, which set it to time the host against its bare
     // rays: -1 (the default) shades every hit. 0 casts the primary rays and
     // calls no shader. n > 0 also casts, at every hit, n rays laid out as
@@ -34,6 +52,11 @@ struct Image {
     int width = 0;
     int height = 0;
     std::vector<float> rgba;
+    // One value per pixel, when asked for (RenderSettings::read_measure,
+    // read_principal); empty otherwise. A pixel no sample hit holds 0 and
+    // coverage 0 in rgba.
+    std::vector<float> measure; // the signed measure h the shader mapped
+    std::vector<float> k1, k2;  // principal curvatures (methods 0 and 2 only)
 };
 
 // Where the render's time went, summed over all threads.
@@ -50,9 +73,9 @@ struct Camera {
     float aspect = 1.0f;
 };
 
-// Looks at the scene's bounding sphere from the front and a little above, at
-// a distance where the whole sphere fits the frame.
-Camera frame_camera(const Scene& scene, int width, int height);
+// Looks at the scene's centre from the view's direction, at the nearest
+// distance where its whole bounding box fits the frame, whatever its size.
+Camera frame_camera(const Scene& scene, int width, int height, const View& view = View{});
 
 // Runs the shader's start-up calls, renders, and runs its exit calls. The
 // time spent inside the shader is measured only when timing is given. The

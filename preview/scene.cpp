@@ -39,10 +39,11 @@ Scene::~Scene() {
 }
 
 void Scene::add_surface(const std::string& name, const Surface& surface, Float3 offset, int n,
-                        bool free_form) {
+                        bool free_form, DerivativeSource derivatives, int rings) {
     Object object;
     object.name = name;
-    object.analytic = true;
+    object.analytic = derivatives != DerivativeSource::estimated;
+    object.derivatives = derivatives;
     object.has_triangles = !free_form;
     object.surface = surface;
     object.offset = offset;
@@ -52,16 +53,29 @@ void Scene::add_surface(const std::string& name, const Surface& surface, Float3 
     for (Float3& p : object.mesh.positions) {
         p = {p.x + offset.x, p.y + offset.y, p.z + offset.z};
     }
+    if (derivatives == DerivativeSource::estimated) {
+        CurvatureSettings settings;
+        settings.rings = rings;
+        estimate_vertex_curvature(object.mesh, settings, object.curvature);
+    }
     objects_.push_back(std::move(object));
 }
 
-void Scene::add_mesh(const std::string& name, Mesh mesh, Float3 offset) {
+void Scene::add_mesh(const std::string& name, Mesh mesh, Float3 offset,
+                     DerivativeSource derivatives, int rings) {
     Object object;
     object.name = name;
     object.mesh = std::move(mesh);
     object.offset = offset;
+    object.derivatives =
+        derivatives == DerivativeSource::none ? derivatives : DerivativeSource::estimated;
     for (Float3& p : object.mesh.positions) {
         p = {p.x + offset.x, p.y + offset.y, p.z + offset.z};
+    }
+    if (object.derivatives == DerivativeSource::estimated) {
+        CurvatureSettings settings;
+        settings.rings = rings;
+        estimate_vertex_curvature(object.mesh, settings, object.curvature);
     }
     objects_.push_back(std::move(object));
 }
@@ -192,8 +206,8 @@ void Scene::describe(const Primitive& primitive, float b1, float b2, const Vecto
                      float(exact.position.y + object.offset.y),
                      float(exact.position.z + object.offset.z)};
         hit.normal = {float(exact.normal.x), float(exact.normal.y), float(exact.normal.z)};
-        hit.has_derivs = true;
-        for (int k = 0; k < 5; ++k) {
+        hit.has_derivs = object.derivatives == DerivativeSource::exact;
+        for (int k = 0; k < 5 && hit.has_derivs; ++k) {
             hit.derivs[k] = {float(exact.derivs[k].x), float(exact.derivs[k].y),
                              float(exact.derivs[k].z)};
         }
@@ -206,11 +220,22 @@ void Scene::describe(const Primitive& primitive, float b1, float b2, const Vecto
         hit.normal = unit(double(b0) * na.x + double(b1) * nb.x + double(b2) * nc.x,
                           double(b0) * na.y + double(b1) * nb.y + double(b2) * nc.y,
                           double(b0) * na.z + double(b1) * nb.z + double(b2) * nc.z);
+        if (object.derivatives == DerivativeSource::estimated) {
+            hit.has_derivs =
+                derivatives_at(object.curvature, corner, hit.bary, hit.normal, hit.derivs);
+        }
         // Meshes carry no parametrisation: u and v run across the bounding box.
         const float wx = object.bounds_max.x - object.bounds_min.x;
         const float wy = object.bounds_max.y - object.bounds_min.y;
         hit.u = wx > 0.0f ? (point.x - object.bounds_min.x) / wx : 0.0f;
         hit.v = wy > 0.0f ? (point.y - object.bounds_min.y) / wy : 0.0f;
+        // A built-in surface shown as its mesh keeps its parameters.
+        if (!object.uv.empty()) {
+            const float* uv = object.uv.data();
+            hit.u = b0 * uv[2 * corner[0]] + b1 * uv[2 * corner[1]] + b2 * uv[2 * corner[2]];
+            hit.v = b0 * uv[2 * corner[0] + 1] + b1 * uv[2 * corner[1] + 1] +
+                    b2 * uv[2 * corner[2] + 1];
+        }
     }
     // The flat normal faces the side of the shading normal, as the shader's
     // vertex-normal method expects of a consistently wound mesh.

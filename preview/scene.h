@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "preview/mesh_curvature.h"
 #include "preview/mesh_loader.h"
 #include "preview/surfaces.h"
 #include "shader/renderer.h"
@@ -14,6 +15,14 @@
 namespace preview {
 
 struct Object;
+
+// Where the derivatives a hit hands the shader come from: the built-in
+// surface's exact ones; estimated from the mesh (a curvature tensor per
+// vertex, blended at the hit); or none (derivs is null).
+enum class DerivativeSource { exact, estimated, none };
+
+// The neighbourhood of the curvature fit, in rings of edges around a vertex.
+constexpr int default_rings = 2;
 
 // What RenderState::primitive points at: one triangle of one object. Its
 // address is stable for the scene's lifetime, so it names the triangle.
@@ -32,6 +41,8 @@ struct Object {
     Float3 offset{0, 0, 0}; // translation into the world
     Mesh mesh;              // world-space positions, unit vertex normals
     std::vector<float> uv;  // analytic: (s, t) per vertex
+    DerivativeSource derivatives = DerivativeSource::none;
+    VertexCurvature curvature; // when estimated
     Float3 bounds_min{}, bounds_max{};
     std::vector<Primitive> primitives; // one per triangle
 };
@@ -61,11 +72,18 @@ class Scene {
     Scene& operator=(const Scene&) = delete;
 
     // Adds an analytic surface, tessellated at fineness n, moved by offset.
-    // A free-form surface offers the shader no triangle data.
+    // A free-form surface offers the shader no triangle data. With estimated
+    // derivatives the surface is shown as the mesh it is tessellated into:
+    // points, normals and derivatives come from the triangles, as for a
+    // loaded mesh, so the estimate can be checked against the exact values.
     void add_surface(const std::string& name, const Surface& surface, Float3 offset, int n,
-                     bool free_form = false);
-    // Adds a prepared mesh (see prepare_mesh), moved by offset.
-    void add_mesh(const std::string& name, Mesh mesh, Float3 offset);
+                     bool free_form = false, DerivativeSource derivatives = DerivativeSource::exact,
+                     int rings = default_rings);
+    // Adds a prepared mesh (see prepare_mesh), moved by offset. Exact
+    // derivatives do not exist for a mesh and are read as estimated.
+    void add_mesh(const std::string& name, Mesh mesh, Float3 offset,
+                  DerivativeSource derivatives = DerivativeSource::estimated,
+                  int rings = default_rings);
     // Builds the acceleration structure; false (with a reason) if Embree fails.
     bool commit(std::string& error);
 
