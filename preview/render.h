@@ -32,7 +32,8 @@ struct RenderSettings {
     View view;
     // Also read the shader's raw measure back at every pixel (Image::measure),
     // and its principal curvatures k1 and k2 where the method gives them
-    // (Image::k1, Image::k2).
+    // (Image::k1, Image::k2): at the pixel's first sample that hits, so the
+    // cost is a few extra shading calls a pixel, not a sample.
     bool read_measure = false;
     bool read_principal = false;
     // For the benchmarks, which set it to time the host against its bare
@@ -57,6 +58,10 @@ struct Image {
     // coverage 0 in rgba.
     std::vector<float> measure; // the signed measure h the shader mapped
     std::vector<float> k1, k2;  // principal curvatures (methods 0 and 2 only)
+    // What the render saw, for the summary line and its warnings.
+    long long samples_cast = 0;             // primary rays
+    long long samples_hit = 0;              // of them, those that hit a surface
+    long long hits_without_derivatives = 0; // hits whose state had no derivatives
 };
 
 // Where the render's time went, summed over all threads.
