@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# Builds the plug-in and the preview host, and renders the default scene.
+# The main job: installs only what the plug-in and the preview host need (no
+# test frameworks, Wine, MinGW or multilib), builds those two, and renders the
+# default scene. Options after the script's name go to the preview host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
-if [[ -x build/release/preview/bendlens-preview ]]; then
-  mkdir -p out
-  build/release/preview/bendlens-preview --plugin build/release/bendlens.so \
-    --output out/default.png "$@"
-  if [[ " $* " != *" --output "* ]]; then
-    echo "rendered out/default.png (options: build/release/preview/bendlens-preview --help)"
-  fi
+scripts/setup.sh --main
+# The release preset with the tests and benchmarks left out: scripts/check.sh
+# configures the same folder with them again.
+cmake --preset release -DBENDLENS_BUILD_TESTS=OFF -DBENDLENS_BUILD_BENCH=OFF >/dev/null
+cmake --build --preset release -j "$(nproc)" --target bendlens bendlens-preview
+mkdir -p out
+if [[ " $* " == *" --output "* ]]; then
+  build/release/preview/bendlens-preview "$@"
 else
-  echo "built the plug-in: build/release/bendlens.so (declaration: declaration/bendlens.mi)"
+  build/release/preview/bendlens-preview --output out/default.png "$@"
 fi
