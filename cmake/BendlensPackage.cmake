@@ -1,5 +1,5 @@
 # The zip package of a build: the plug-in, its declaration file and the
-# README, laid out as the renderer's shader folders expect (lib/, include/).
+# README and licence, laid out as the renderer's shader folders expect (lib/, include/).
 set(CPACK_PACKAGE_NAME bendlens)
 set(CPACK_PACKAGE_VENDOR bendlens)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Curvature shader for the mental ray renderer")
