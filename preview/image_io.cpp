@@ -165,6 +165,11 @@ void png_pixel(const float rgba[4], const ImageStyle& style, unsigned char out[4
         out[0] = 255, out[1] = 0, out[2] = 255, out[3] = 255;
         return;
     }
+    const float coverage = std::min(std::max(rgba[3], 0.0f), 1.0f);
+    if (style.transparent && coverage == 0.0f) {
+        out[0] = out[1] = out[2] = out[3] = 0; // nothing there: no colour either
+        return;
+    }
     float colour[3];
     if (style.colormap == ImageStyle::Colormap::grey) {
         // Grey shows each channel as it is, as it always has.
@@ -174,7 +179,6 @@ void png_pixel(const float rgba[4], const ImageStyle& style, unsigned char out[4
     } else {
         map_colour(rgba[0], style.colormap, style.parameters.mapping, colour);
     }
-    const float coverage = std::min(std::max(rgba[3], 0.0f), 1.0f);
     for (int c = 0; c < 3; ++c) {
         const float shown = style.transparent
                                 ? colour[c]

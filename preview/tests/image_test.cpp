@@ -39,97 +39,82 @@ Image row_image(const std::vector<float>& rgba) {
     return image;
 }
 
-// The PNG at path as 8-bit RGBA, and whether the file itself has alpha.
-std::vector<unsigned char> read_png(const std::string& path, int& width, int& height,
-                                    bool& has_alpha) {
+using Pixel = std::vector<unsigned char>;
+
+// The PNG at path as 8-bit RGBA pixels; has_alpha: whether the file has alpha.
+std::vector<Pixel> read_png(const std::string& path, bool& has_alpha) {
     png_image png;
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) {
-        ADD_FAILURE() << "libpng cannot read " << path;
-        return {};
-    }
+    EXPECT_TRUE(png_image_begin_read_from_file(&png, path.c_str())) << path;
     has_alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
     png.format = PNG_FORMAT_RGBA;
-    width = int(png.width);
-    height = int(png.height);
-    std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(png));
-    EXPECT_TRUE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) << path;
+    std::vector<unsigned char> bytes(PNG_IMAGE_SIZE(png));
+    EXPECT_TRUE(png_image_finish_read(&png, nullptr, bytes.data(), 0, nullptr)) << path;
+    std::vector<Pixel> pixels;
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+        pixels.push_back({bytes[i], bytes[i + 1], bytes[i + 2], bytes[i + 3]});
+    }
     return pixels;
 }
 
-std::vector<unsigned char> pixel(const std::vector<unsigned char>& pixels, size_t i) {
-    return {pixels[4 * i], pixels[4 * i + 1], pixels[4 * i + 2], pixels[4 * i + 3]};
-}
-using Bytes = std::vector<unsigned char>;
-
 // Transparent: alpha is coverage and the colour is not premultiplied; the
-// diverging map is white at 0.5 and blue and red at its ends; NaN stays
-// magenta. Opaque: the file has no alpha and empty pixels show the
-// background; the one-sided maps start white and end on their side's colour.
+// diverging map is white at 0.5, blue and red at its ends; NaN stays
+// magenta. Opaque: no alpha in the file, the background where nothing was
+// hit; the one-sided maps start white and end on their side's colour.
 TEST(PngOutput, AlphaBackgroundAndColourMapsReadBackWithLibpng) {
-    const Image image = row_image({0.5f, 0.5f, 0.5f, 0.5f,    // flat, half covered
-                                   0.0f, 0.0f, 0.0f, 1.0f,    // most negative
-                                   1.0f, 1.0f, 1.0f, 1.0f,    // most positive
-                                   0.0f, 0.0f, 0.0f, 0.0f,    // empty
-                                   NAN,  NAN,  NAN,  0.25f}); // not a number
+    const Image image = row_image({0.5f, 0.5f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f,
+                                   1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, NAN,  NAN,  NAN,  0.25f});
     const std::string path = ::testing::TempDir() + "bendlens_image_test.png";
+    const Pixel white{255, 255, 255, 255}, blue{59, 76, 192, 255}, red{180, 4, 38, 255};
     ImageStyle style;
     style.colormap = ImageStyle::Colormap::diverging;
     style.transparent = true;
     std::string error;
-    ASSERT_TRUE(preview::write_image(image, path, style, error)) << error;
-    int width = 0, height = 0;
     bool has_alpha = false;
-    Bytes back = read_png(path, width, height, has_alpha);
-    ASSERT_EQ(width, 5);
+    ASSERT_TRUE(preview::write_image(image, path, style, error)) << error;
+    std::vector<Pixel> back = read_png(path, has_alpha);
     EXPECT_TRUE(has_alpha);
-    EXPECT_EQ(pixel(back, 0), (Bytes{255, 255, 255, 128}));
-    EXPECT_EQ(pixel(back, 1), (Bytes{59, 76, 192, 255}));
-    EXPECT_EQ(pixel(back, 2), (Bytes{180, 4, 38, 255}));
-    EXPECT_EQ(pixel(back, 3)[3], 0);
-    EXPECT_EQ(pixel(back, 4), (Bytes{255, 0, 255, 255}));
+    EXPECT_EQ(back, (std::vector<Pixel>{
+                        {255, 255, 255, 128}, blue, red, {0, 0, 0, 0}, {255, 0, 255, 255}}));
 
     style.transparent = false;
     style.background[0] = 0.2f, style.background[1] = 0.4f, style.background[2] = 0.6f;
     style.parameters.mapping = 1;
     ASSERT_TRUE(preview::write_image(image, path, style, error)) << error;
-    back = read_png(path, width, height, has_alpha);
+    back = read_png(path, has_alpha);
     EXPECT_FALSE(has_alpha);
-    EXPECT_EQ(pixel(back, 1), (Bytes{255, 255, 255, 255}));
-    EXPECT_EQ(pixel(back, 2), (Bytes{180, 4, 38, 255}));
-    EXPECT_EQ(pixel(back, 3), (Bytes{51, 102, 153, 255}));
+    EXPECT_EQ(back[1], white);
+    EXPECT_EQ(back[2], red);
+    EXPECT_EQ(back[3], (Pixel{51, 102, 153, 255}));
     style.parameters.mapping = 2;
     ASSERT_TRUE(preview::write_image(image, path, style, error)) << error;
-    back = read_png(path, width, height, has_alpha);
-    EXPECT_EQ(pixel(back, 1), (Bytes{255, 255, 255, 255}));
-    EXPECT_EQ(pixel(back, 2), (Bytes{59, 76, 192, 255}));
+    back = read_png(path, has_alpha);
+    EXPECT_EQ(back[1], white);
+    EXPECT_EQ(back[2], blue);
     std::remove(path.c_str());
 }
 
 // The legend's labels are the range's ends as the shader uses them (the
-// threshold dropped where the shader drops it), written short; the bar and
-// its text are drawn at the bottom and nowhere else.
+// threshold dropped where the shader drops it), written short; bar and text
+// are drawn at the bottom and nowhere else.
 TEST(PngOutput, LegendShowsTheRangeEnds) {
-    auto values = [](int mapping, float max, float min, float threshold) {
-        BendlensParameters p{0, 0, mapping, max, min, threshold, 0.5f, 0, 16.0f, 1.0f};
+    auto labels = [](int mapping, float max, float min, float threshold) {
         std::vector<double> out;
-        for (const preview::LegendLabel& label : preview::legend_labels(p)) {
-            out.push_back(label.value);
-            out.push_back(label.place);
+        for (const preview::LegendLabel& label :
+             preview::legend_labels({0, 0, mapping, max, min, threshold, 0.5f, 0, 16.0f, 1.0f})) {
+            out.insert(out.end(), {label.value, label.place});
         }
         return out;
     };
-    EXPECT_EQ(values(0, 2.0f, 0.5f, 0.25f), (std::vector<double>{-0.5, 0, 0, 0.5, 2, 1}));
-    EXPECT_EQ(values(1, 1.0f, 1.0f, 0.25f), (std::vector<double>{0.25, 0, 1, 1}));
-    EXPECT_EQ(values(1, 1.0f, 1.0f, 2.0f), (std::vector<double>{0, 0, 1, 1}));
-    EXPECT_EQ(values(2, 1.0f, 3.0f, 0.25f), (std::vector<double>{-0.25, 0, -3, 1}));
-    EXPECT_EQ(values(2, 1.0f, 1.0f, -2.0f), (std::vector<double>{0, 0, -1, 1}));
-    EXPECT_EQ(preview::legend_number(1e6), "1e6");
-    EXPECT_EQ(preview::legend_number(-2.5e-5), "-2.5e-5");
-    EXPECT_EQ(preview::legend_number(-0.0), "0");
-    EXPECT_EQ(preview::legend_number(1234.5), "1.23e3");
-    EXPECT_EQ(preview::legend_number(0.125), "0.125");
+    EXPECT_EQ(labels(0, 2.0f, 0.5f, 0.25f), (std::vector<double>{-0.5, 0, 0, 0.5, 2, 1}));
+    EXPECT_EQ(labels(1, 1.0f, 1.0f, 0.25f), (std::vector<double>{0.25, 0, 1, 1}));
+    EXPECT_EQ(labels(1, 1.0f, 1.0f, 2.0f), (std::vector<double>{0, 0, 1, 1}));
+    EXPECT_EQ(labels(2, 1.0f, 3.0f, 0.25f), (std::vector<double>{-0.25, 0, -3, 1}));
+    EXPECT_EQ(labels(2, 1.0f, 1.0f, -2.0f), (std::vector<double>{0, 0, -1, 1}));
+    EXPECT_EQ(preview::legend_number(1e6) + " " + preview::legend_number(-2.5e-5) + " " +
+                  preview::legend_number(-0.0) + " " + preview::legend_number(1234.5),
+              "1e6 -2.5e-5 0 1.23e3");
 
     Image image;
     image.width = 320;
@@ -141,21 +126,19 @@ TEST(PngOutput, LegendShowsTheRangeEnds) {
     const std::string path = ::testing::TempDir() + "bendlens_legend_test.png";
     std::string error;
     ASSERT_TRUE(preview::write_image(image, path, style, error)) << error;
-    int width = 0, height = 0;
     bool has_alpha = false;
-    const Bytes back = read_png(path, width, height, has_alpha);
-    ASSERT_EQ(back.size(), size_t(320 * 240 * 4));
+    const std::vector<Pixel> back = read_png(path, has_alpha);
+    ASSERT_EQ(back.size(), 320u * 240u);
     int ink = 0, blue = 0, red = 0, above = 0;
-    for (size_t i = 0; i < back.size() / 4; ++i) {
-        const Bytes p = pixel(back, i);
-        const bool plain = p == Bytes{20, 20, 20, 255};
-        if (int(i) / 320 < 180) {
-            above += !plain;
-            continue;
+    for (size_t i = 0; i < back.size(); ++i) {
+        const Pixel& p = back[i];
+        if (i / 320 < 180) {
+            above += p != Pixel{20, 20, 20, 255};
+        } else {
+            ink += p == Pixel{255, 255, 255, 255};
+            blue += p[2] > 150 && p[0] < 80;
+            red += p[0] > 150 && p[1] < 40;
         }
-        ink += p == Bytes{255, 255, 255, 255};
-        blue += p[2] > 150 && p[0] < 80;
-        red += p[0] > 150 && p[1] < 40;
     }
     EXPECT_EQ(above, 0);
     EXPECT_GT(ink, 60); // the frame and three labels
@@ -183,8 +166,7 @@ TEST(ExrOutput, PremultipliedColourAndRawLayersReadBackWithOpenExr) {
         Imf::FrameBuffer frame;
         for (int c = 0; c < 7; ++c) {
             const Imf::Channel* channel = file.header().channels().findChannel(names[c]);
-            ASSERT_NE(channel, nullptr) << names[c];
-            EXPECT_EQ(channel->type, Imf::FLOAT);
+            ASSERT_TRUE(channel != nullptr && channel->type == Imf::FLOAT) << names[c];
             frame.insert(names[c], Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&back[c]),
                                               7 * sizeof(float), 28 * sizeof(float)));
         }
@@ -192,10 +174,9 @@ TEST(ExrOutput, PremultipliedColourAndRawLayersReadBackWithOpenExr) {
         file.readPixels(0, 0);
         for (int x = 0; x < 4; ++x) {
             const float* in = &image.rgba[4 * x];
-            const float* out = &back[7 * x];
             const float expected[7] = {in[0] * in[3],    in[1] * in[3], in[2] * in[3], in[3],
                                        image.measure[x], image.k1[x],   image.k2[x]};
-            EXPECT_EQ(0, std::memcmp(out, expected, sizeof expected)) << "pixel " << x;
+            EXPECT_EQ(0, std::memcmp(&back[7 * x], expected, sizeof expected)) << "pixel " << x;
         }
     }
     image.k1.clear();
