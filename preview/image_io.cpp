@@ -183,7 +183,9 @@ void png_pixel(const float rgba[4], const ImageStyle& style, unsigned char out[4
         const float shown = style.transparent
                                 ? colour[c]
                                 : colour[c] * coverage + style.background[c] * (1.0f - coverage);
-        out[c] = static_cast<unsigned char>(std::lround(shown * 255.0f));
+        // fmin and fmax drop a NaN: a bad background cannot reach lround.
+        out[c] = static_cast<unsigned char>(
+            std::lround(std::fmin(std::fmax(shown, 0.0f), 1.0f) * 255.0f));
     }
     out[3] =
         static_cast<unsigned char>(std::lround((style.transparent ? coverage : 1.0f) * 255.0f));

@@ -78,7 +78,8 @@ int text_width(const std::string& s, int scale) {
 }
 
 unsigned char byte(float value) {
-    return static_cast<unsigned char>(std::lround(std::min(std::max(value, 0.0f), 1.0f) * 255.0f));
+    return static_cast<unsigned char>(
+        std::lround(std::fmin(std::fmax(value, 0.0f), 1.0f) * 255.0f));
 }
 
 } // namespace
