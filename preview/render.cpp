@@ -71,7 +71,10 @@ Camera frame_camera(const Scene& scene, int width, int height, const View& view)
     const double radius = std::max(0.5 * std::sqrt(dx * dx + dy * dy + dz * dz), 1e-6 * far);
     Camera camera;
     camera.aspect = float(width) / float(height);
-    const double half_height = 0.5 * double(view.fov) * pi / 180.0;
+    // The command line refuses other values; kept in range here all the same,
+    // so that no view can give a camera facing nowhere.
+    const double fov = std::fmin(std::fmax(double(view.fov), 0.01), 179.0);
+    const double half_height = 0.5 * fov * pi / 180.0;
     camera.tan_half_height = float(std::tan(half_height));
     const double half_width = std::atan(std::tan(half_height) * camera.aspect);
 
@@ -80,7 +83,7 @@ Camera frame_camera(const Scene& scene, int width, int height, const View& view)
     // tangent of the eye's circle, which does not depend on the elevation:
     // straight down the up axis the basis stays whole.
     const double azimuth = double(view.azimuth) * pi / 180.0;
-    const double elevation = double(view.elevation) * pi / 180.0;
+    const double elevation = std::fmin(std::fmax(double(view.elevation), -90.0), 90.0) * pi / 180.0;
     const double across = std::sin(azimuth) * std::cos(elevation);
     const double back = std::cos(azimuth) * std::cos(elevation);
     const double lift = std::sin(elevation);

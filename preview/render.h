@@ -16,7 +16,8 @@ namespace preview {
 // Z up); positive azimuth turns the eye to the right around the up axis,
 // positive elevation lifts it. Any azimuth and any elevation in [-90, 90]
 // work, straight down the up axis included: the image's horizontal stays the
-// one the azimuth gives.
+// one the azimuth gives. frame_camera clamps the elevation to [-90, 90] and
+// the field of view to [0.01, 179]; a NaN gives the lower end.
 struct View {
     enum class Up { y, z };
     float azimuth = 0.0f; // degrees
@@ -24,7 +25,7 @@ struct View {
     // always had.
     float elevation = 16.699244f; // degrees
     Up up = Up::y;
-    float fov = 40.0f; // vertical field of view, degrees, in (0, 180)
+    float fov = 40.0f; // vertical field of view, degrees
 };
 
 struct RenderSettings {
