@@ -3,32 +3,46 @@
 
 #include <string>
 
+#include "preview/colour_map.h"
 #include "preview/render.h"
 #include "shader/parameters.h"
 
 namespace preview {
 
-// The 8-bit colour of a pixel in the PNG: the value clamped to [0, 1] and
-// scaled without gamma (the grey is data, not light), laid over a dark
-// background by the pixel's coverage. A NaN value shows as magenta.
-void png_pixel(const float rgba[4], unsigned char out[3]);
-
 // How the PNG shows the values; the EXR always holds them as computed.
 struct ImageStyle {
-    enum class Colormap { grey, diverging };
-    float background[3] = {0.08f, 0.08f, 0.08f};
-    bool transparent = false; // PNG with alpha: uncovered pixels transparent
-    Colormap colormap = Colormap::grey;
-    // A bar with the range's end values, read from the parameters' mapping,
-    // range_max, range_min and threshold.
+    using Colormap = preview::Colormap;
+    float background[3] = {0.08f, 0.08f, 0.08f}; // display values in [0, 1]
+    // PNG with alpha: alpha is the pixel's coverage and the colour is the
+    // value's own, not premultiplied (PNG's rule); no background.
+    bool transparent = false;
+    Colormap colormap = Colormap::grey; // see map_colour
+    // A bar with the range's end values (see draw_legend), read from the
+    // parameters' mapping, range_max, range_min and threshold; the colour
+    // map's one-sided halves follow the mapping too.
     bool legend = false;
     BendlensParameters parameters{};
 };
 
-// Writes image to path (.png: 8-bit RGB; .exr: 32-bit float R, G, B, A, the
-// values exactly as computed). The file is written under a temporary name
-// in the same folder and renamed into place only when complete, so a failed
-// write never leaves a partial image behind.
+// The 8-bit RGBA colour of a pixel in the PNG: the value (the red channel:
+// the shader writes one grey) clamped to [0, 1] and coloured by the style's
+// map, without gamma (the colour stands for data, not light). Opaque, it is
+// laid over the background by the pixel's coverage; transparent, alpha is
+// the coverage. A NaN value shows as magenta.
+void png_pixel(const float rgba[4], const ImageStyle& style, unsigned char out[4]);
+// The same in grey over the default dark background, opaque: RGB.
+void png_pixel(const float rgba[4], unsigned char out[3]);
+
+// Writes image to path.
+// .png: 8-bit RGB, or RGBA when transparent, as the style shows it.
+// .exr: 32-bit float R, G, B, A, premultiplied by the coverage A as OpenEXR
+// expects, and the raw layers the image carries, not premultiplied (they are
+// data): measure.h, measure.k1, measure.k2. A layer whose size is not the
+// image's is refused.
+// The file is written under a temporary name in the same folder, named to
+// the interrupt handler for as long as it exists (set_partial_file), and
+// renamed into place only when complete, so neither a failed write nor an
+// interrupted one leaves a partial image behind.
 bool write_image(const Image& image, const std::string& path, std::string& error);
 bool write_image(const Image& image, const std::string& path, const ImageStyle& style,
                  std::string& error);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <thread>
 
 #include "preview/sampling.h"
@@ -59,34 +60,58 @@ void cast_bare_rays(const Scene& scene, const Hit& hit, uint32_t seed, int n, fl
 
 } // namespace
 
-Camera frame_camera(const Scene& scene, int width, int height, const View&) {
+Camera frame_camera(const Scene& scene, int width, int height, const View& view) {
     Float3 lo, hi;
     scene.bounds(lo, hi);
     const double cx = 0.5 * (double(lo.x) + hi.x), cy = 0.5 * (double(lo.y) + hi.y),
                  cz = 0.5 * (double(lo.z) + hi.z);
     const double dx = double(hi.x) - lo.x, dy = double(hi.y) - lo.y, dz = double(hi.z) - lo.z;
-    const double radius = std::max(0.5 * std::sqrt(dx * dx + dy * dy + dz * dz), 1e-6);
+    // A point-like scene still gets a distance the floats can tell apart.
+    const double far = std::max({std::fabs(cx), std::fabs(cy), std::fabs(cz), 1.0});
+    const double radius = std::max(0.5 * std::sqrt(dx * dx + dy * dy + dz * dz), 1e-6 * far);
     Camera camera;
     camera.aspect = float(width) / float(height);
-    const double half_height = 20.0 * pi / 180.0; // a 40-degree vertical field of view
+    // The command line refuses other values; kept in range here all the same,
+    // so that no view can give a camera facing nowhere.
+    const double fov = std::fmin(std::fmax(double(view.fov), 0.01), 179.0);
+    const double half_height = 0.5 * fov * pi / 180.0;
     camera.tan_half_height = float(std::tan(half_height));
     const double half_width = std::atan(std::tan(half_height) * camera.aspect);
-    const Vector towards_eye = normalised(0.0, 0.3, 1.0);
+
+    // The eye's direction from the centre, and the image's right, both in
+    // the frame whose vertical is the up axis. The right is the horizontal
+    // tangent of the eye's circle, which does not depend on the elevation:
+    // straight down the up axis the basis stays whole.
+    const double azimuth = double(view.azimuth) * pi / 180.0;
+    const double elevation = std::fmin(std::fmax(double(view.elevation), -90.0), 90.0) * pi / 180.0;
+    const double across = std::sin(azimuth) * std::cos(elevation);
+    const double back = std::cos(azimuth) * std::cos(elevation);
+    const double lift = std::sin(elevation);
+    Vector towards_eye, right;
+    if (view.up == View::Up::y) {
+        towards_eye = normalised(across, lift, back);
+        right = normalised(std::cos(azimuth), 0.0, -std::sin(azimuth));
+    } else {
+        towards_eye = normalised(across, -back, lift);
+        right = normalised(std::cos(azimuth), std::sin(azimuth), 0.0);
+    }
     const Vector forward{-towards_eye.x, -towards_eye.y, -towards_eye.z};
-    const Vector r = cross(forward, Vector{0.0f, 1.0f, 0.0f});
-    const Vector right = normalised(r.x, r.y, r.z);
     const Vector up = cross(right, forward);
     // The nearest distance at which every corner of the bounding box lies
-    // inside the frame, with a small margin.
+    // inside the frame, with a small margin. Each corner is kept in front of
+    // the eye, a twentieth of the radius at least: a box seen along its
+    // diagonal has its nearest corner in the middle of the frame, where
+    // the frame's edges do not hold it off.
     const double tan_h = std::tan(half_height) / 1.05, tan_w = std::tan(half_width) / 1.05;
-    double distance = radius;
+    double distance = 0.0;
     for (int corner = 0; corner < 8; ++corner) {
         const double px = (corner & 1 ? hi.x : lo.x) - cx, py = (corner & 2 ? hi.y : lo.y) - cy,
                      pz = (corner & 4 ? hi.z : lo.z) - cz;
         const double along = px * forward.x + py * forward.y + pz * forward.z;
-        const double across = std::fabs(px * right.x + py * right.y + pz * right.z);
+        const double sideways = std::fabs(px * right.x + py * right.y + pz * right.z);
         const double upward = std::fabs(px * up.x + py * up.y + pz * up.z);
-        distance = std::max({distance, across / tan_w - along, upward / tan_h - along});
+        distance = std::max(
+            {distance, sideways / tan_w - along, upward / tan_h - along, 0.05 * radius - along});
     }
     camera.eye = {float(cx + distance * towards_eye.x), float(cy + distance * towards_eye.y),
                   float(cz + distance * towards_eye.z)};
@@ -110,6 +135,91 @@ Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& sc
     return result;
 }
 
+Instance reading_instance(const Instance& instance, bool free_measure) {
+    Instance reading = instance;
+    // Fields 2 to 5 and 7: mapping, range_max, range_min, threshold,
+    // use_contrast; field 1 is measure.
+    for (int k : {2, 3, 4, 5, 7}) {
+        reading.connections[k] = Connection{};
+    }
+    if (free_measure) {
+        reading.connections[1] = Connection{};
+    }
+    link_instance(reading);
+    return reading;
+}
+
+namespace {
+
+// One side of the read-back: the shader's output with the one-sided mapping
+// of that side over [0, range], no dead zone, no curve.
+float one_side(const Plugin& plugin, Instance& instance, const Scene& scene, const Hit& hit,
+               uint32_t seed, HostState& host, int mapping, float range) {
+    BendlensParameters& p = instance.block.params;
+    p.mapping = mapping;
+    p.range_max = range;
+    p.range_min = range;
+    p.threshold = 0.0f;
+    p.use_contrast = 0;
+    return shade_hit(plugin, instance, scene, hit, seed, host).r;
+}
+
+} // namespace
+
+double read_back_measure(const Plugin& plugin, Instance& instance, const Scene& scene,
+                         const Hit& hit, uint32_t seed, HostState& host) {
+    constexpr float range = 1.0e6f;
+    // Beyond range the side writes 1; read again over the whole float range,
+    // where h / FLT_MAX is still a normal float for any |h| >= 1e6.
+    constexpr float wide = std::numeric_limits<float>::max();
+    const float positive = one_side(plugin, instance, scene, hit, seed, host, 1, range);
+    if (positive > 0.0f) {
+        if (positive < 1.0f) {
+            return double(positive) * range;
+        }
+        const float far = one_side(plugin, instance, scene, hit, seed, host, 1, wide);
+        return far < 1.0f ? double(far) * wide : HUGE_VAL;
+    }
+    const float negative = one_side(plugin, instance, scene, hit, seed, host, 2, range);
+    if (negative > 0.0f) {
+        if (negative < 1.0f) {
+            return -double(negative) * range;
+        }
+        const float far = one_side(plugin, instance, scene, hit, seed, host, 2, wide);
+        return far < 1.0f ? -double(far) * wide : -HUGE_VAL;
+    }
+    // Both sides wrote 0: h is 0, or NaN, which the two-sided mapping keeps.
+    instance.block.params.mapping = 0;
+    if (std::isnan(shade_hit(plugin, instance, scene, hit, seed, host).r)) {
+        return NAN;
+    }
+    return -double(negative) * range;
+}
+
+bool read_back_principal(const Plugin& plugin, Instance& instance, const Scene& scene,
+                         const Hit& hit, uint32_t seed, HostState& host, float& k1, float& k2) {
+    k1 = k2 = NAN;
+    BendlensParameters& p = instance.block.params;
+    p.measure = 0;
+    const double mean = read_back_measure(plugin, instance, scene, hit, seed, host);
+    // The method as the shader read it at this hit: through the connection
+    // rule, on the state the read-back left loaded with this hit.
+    const int method = *static_cast<const int32_t*>(mi_phen_eval(&host.state, &p.method));
+    if (method == 2) {
+        k1 = k2 = float(-mean);
+        return true;
+    }
+    if (method != 0) {
+        return false;
+    }
+    p.measure = 1;
+    const double gaussian = read_back_measure(plugin, instance, scene, hit, seed, host);
+    const double spread = std::sqrt(std::max(mean * mean - gaussian, 0.0));
+    k1 = float(-mean + spread);
+    k2 = float(-mean - spread);
+    return true;
+}
+
 void render(const Scene& scene, const Plugin& plugin, Instance& instance,
             const RenderSettings& settings, Image& image, RenderTiming* timing) {
     using clock = std::chrono::steady_clock;
@@ -128,22 +238,37 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
 
     image.width = settings.width;
     image.height = settings.height;
-    image.rgba.assign(size_t(settings.width) * size_t(settings.height) * 4, 0.0f);
-    const Camera camera = frame_camera(scene, settings.width, settings.height);
+    const size_t pixels = size_t(settings.width) * size_t(settings.height);
+    image.rgba.assign(pixels * 4, 0.0f);
+    const bool shading = settings.bare_rays < 0;
+    const bool read_measure = settings.read_measure && shading;
+    // A method fixed at 1 gives no principal curvatures: no layers then.
+    const bool read_principal =
+        settings.read_principal && shading &&
+        !(instance.block.params.method == 1 && instance.connections[0].source == Connection::none);
+    image.measure.assign(read_measure ? pixels : 0, 0.0f);
+    image.k1.assign(read_principal ? pixels : 0, 0.0f);
+    image.k2.assign(read_principal ? pixels : 0, 0.0f);
+    const Camera camera = frame_camera(scene, settings.width, settings.height, settings.view);
     const float bare_jitter = 1.0f / instance.block.params.probe_scale;
 
     std::atomic<int> next_row{0};
     std::atomic<int> rows_done{0};
+    std::atomic<long long> cast_total{0}, hit_total{0}, underived_total{0};
     auto work = [&]() {
         const clock::time_point thread_start = clock::now();
-        long long in_shader = 0, shaded = 0;
+        long long in_shader = 0, shaded = 0, cast = 0, hit_count = 0, underived = 0;
         HostState host;
         HostState child;
         host.probe_child = &child;
+        // The read-back changes its instance's parameters: a copy per thread.
+        Instance reading = reading_instance(instance);
+        Instance principal = reading_instance(instance, true);
         for (int y = next_row++; y < settings.height; y = next_row++) {
             for (int x = 0; x < settings.width; ++x) {
                 const uint32_t pixel_seed =
                     hash_combine(hash32(uint32_t(y)), uint32_t(x) * 0x9e3779b1U);
+                const size_t index = size_t(y) * size_t(settings.width) + size_t(x);
                 double sum[3] = {0.0, 0.0, 0.0};
                 int hits = 0;
                 for (int s = 0; s < settings.samples_per_pixel; ++s) {
@@ -158,12 +283,17 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
                         float(camera.forward.y + ndc_x * camera.right.y + ndc_y * camera.up.y),
                         float(camera.forward.z + ndc_x * camera.right.z + ndc_y * camera.up.z)};
                     Hit hit;
+                    ++cast;
                     if (!scene.intersect(camera.eye, direction, nullptr, hit)) {
                         continue;
                     }
-                    if (settings.bare_rays >= 0) {
-                        cast_bare_rays(scene, hit, hash_combine(pixel_seed, uint32_t(s)),
-                                       settings.bare_rays, bare_jitter);
+                    ++hit_count;
+                    if (!hit.has_derivs) {
+                        ++underived;
+                    }
+                    const uint32_t sample_seed = hash_combine(pixel_seed, uint32_t(s));
+                    if (!shading) {
+                        cast_bare_rays(scene, hit, sample_seed, settings.bare_rays, bare_jitter);
                         continue;
                     }
                     // Reading the clock twice a sample costs about as much as
@@ -172,8 +302,7 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
                     if (timed) {
                         before = clock::now();
                     }
-                    const Colour c = shade_hit(plugin, instance, scene, hit,
-                                               hash_combine(pixel_seed, uint32_t(s)), host);
+                    const Colour c = shade_hit(plugin, instance, scene, hit, sample_seed, host);
                     if (timed) {
                         in_shader += std::chrono::duration_cast<std::chrono::nanoseconds>(
                                          clock::now() - before)
@@ -183,9 +312,19 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
                     sum[0] += c.r;
                     sum[1] += c.g;
                     sum[2] += c.b;
+                    // The raw values at the pixel's first sample that hits,
+                    // with that sample's seed (method 2's probe rays).
+                    if (hits == 0 && read_measure) {
+                        image.measure[index] = float(
+                            read_back_measure(plugin, reading, scene, hit, sample_seed, host));
+                    }
+                    if (hits == 0 && read_principal) {
+                        read_back_principal(plugin, principal, scene, hit, sample_seed, host,
+                                            image.k1[index], image.k2[index]);
+                    }
                     ++hits;
                 }
-                float* pixel = &image.rgba[(size_t(y) * size_t(settings.width) + size_t(x)) * 4];
+                float* pixel = &image.rgba[index * 4];
                 if (hits > 0) {
                     pixel[0] = float(sum[0] / hits);
                     pixel[1] = float(sum[1] / hits);
@@ -197,6 +336,9 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
         }
         shader_nanoseconds += in_shader;
         calls += shaded;
+        cast_total += cast;
+        hit_total += hit_count;
+        underived_total += underived;
         thread_nanoseconds +=
             std::chrono::duration_cast<std::chrono::nanoseconds>(clock::now() - thread_start)
                 .count();
@@ -223,6 +365,9 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
 
     plugin.exit(&setup.state, &instance.block.params);
     plugin.exit(nullptr, nullptr);
+    image.samples_cast = cast_total.load();
+    image.samples_hit = hit_total.load();
+    image.hits_without_derivatives = underived_total.load();
     if (timing != nullptr) {
         timing->total_seconds = std::chrono::duration<double>(clock::now() - start).count();
         timing->thread_seconds = double(thread_nanoseconds.load()) * 1e-9;

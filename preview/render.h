@@ -14,11 +14,16 @@ namespace preview {
 // Where the camera looks from: the eye circles the model's centre. Azimuth 0
 // and elevation 0 look at the model's front (from +Z with Y up, from -Y with
 // Z up); positive azimuth turns the eye to the right around the up axis,
-// positive elevation lifts it.
+// positive elevation lifts it. Any azimuth and any elevation in [-90, 90]
+// work, straight down the up axis included: the image's horizontal stays the
+// one the azimuth gives. frame_camera clamps the elevation to [-90, 90] and
+// the field of view to [0.01, 179]; a NaN gives the lower end.
 struct View {
     enum class Up { y, z };
-    float azimuth = 0.0f;    // degrees
-    float elevation = 16.7f; // degrees
+    float azimuth = 0.0f; // degrees
+    // atan(0.3): the eye 0.3 up for every 1 back, the view the preview has
+    // always had.
+    float elevation = 16.699244f; // degrees
     Up up = Up::y;
     float fov = 40.0f; // vertical field of view, degrees
 };
@@ -33,7 +38,8 @@ struct RenderSettings {
     // Also read the shader's raw measure back at every pixel (Image::measure),
     // and its principal curvatures k1 and k2 where the method gives them
     // (Image::k1, Image::k2): at the pixel's first sample that hits, so the
-    // cost is a few extra shading calls a pixel, not a sample.
+    // cost is a few extra shading calls a pixel, not a sample. Reading leaves
+    // the shaded image as it is, bit for bit.
     bool read_measure = false;
     bool read_principal = false;
     // For the benchmarks, which set it to time the host against its bare
@@ -55,7 +61,10 @@ struct Image {
     std::vector<float> rgba;
     // One value per pixel, when asked for (RenderSettings::read_measure,
     // read_principal); empty otherwise. A pixel no sample hit holds 0 and
-    // coverage 0 in rgba.
+    // coverage 0 in rgba. k1 >= k2, against the outward normal (a convex
+    // surface has negative k, as mean = -(k1 + k2) / 2 is positive there).
+    // Method 1 gives no principal curvatures: with it the layers stay empty,
+    // and where a connected method is 1 at a hit they hold NaN.
     std::vector<float> measure; // the signed measure h the shader mapped
     std::vector<float> k1, k2;  // principal curvatures (methods 0 and 2 only)
     // What the render saw, for the summary line and its warnings.
@@ -93,5 +102,34 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
 // loads the hit into host (which keeps its child) and calls the shader.
 Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene, const Hit& hit,
                  uint32_t seed, HostState& host);
+
+// A copy of instance to read the measure back with (read_back_measure):
+// mapping, range_max, range_min, threshold and use_contrast disconnected, as
+// the read-back sets them; with free_measure also measure, for reading the
+// mean and the Gaussian curvature (read_back_principal). The rest, method
+// above all, keeps its value and its connection. Each render thread needs
+// its own copy: the read-back writes its parameters.
+Instance reading_instance(const Instance& instance, bool free_measure = false);
+
+// The signed measure h the shader maps at a hit, read back exactly: the
+// positive-side mapping with range 1e6 and no dead zone writes h / 1e6 for
+// 0 < h < 1e6, the negative side -h / 1e6 for -1e6 < h < 0, so one of them
+// gives h to float precision; the two-sided mapping, asked only when both
+// wrote 0, tells a NaN measure (NaN) from 0. One call when h > 0, two when
+// h < 0, three when h is 0 or NaN. A measure beyond 1e6 in size, which
+// saturates, is read again with range FLT_MAX; beyond that it is infinite.
+// The seed is the sample's, so method 2 casts the same probe rays. instance
+// must not have those five parameters connected (see reading_instance); it
+// is left with them changed.
+double read_back_measure(const Plugin& plugin, Instance& instance, const Scene& scene,
+                         const Hit& hit, uint32_t seed, HostState& host);
+
+// The principal curvatures at a hit, from the mean H and, for method 0, the
+// Gaussian K read back as above: method 0 gives k = -H +- sqrt(max(H^2 - K,
+// 0)), method 2 its single k1 = k2 = -H. False, with k1 = k2 = NaN, where the
+// method at the hit (connected or not) is 1 or unknown. instance must come
+// from reading_instance(..., true); its measure is left changed.
+bool read_back_principal(const Plugin& plugin, Instance& instance, const Scene& scene,
+                         const Hit& hit, uint32_t seed, HostState& host, float& k1, float& k2);
 
 } // namespace preview
