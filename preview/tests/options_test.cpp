@@ -148,7 +148,7 @@ TEST(Report, SaturationPercentilesAndWarnings) {
 TEST(Report, AutoRangeFromPercentiles) {
     std::vector<float> measure, value(100, 0.5f);
     for (int i = 0; i < 100; ++i) {
-        measure.push_back(float(i) * 0.1f - 2.0f); // -2 .. 7.9
+        measure.push_back(2.0f - float(i) * 0.1f); // 2 .. -7.9
     }
     const Image image = row(measure, value, 50);
     std::string note;
@@ -158,10 +158,14 @@ TEST(Report, AutoRangeFromPercentiles) {
     EXPECT_FLOAT_EQ(p.range_max, 7.7f);
     EXPECT_EQ(p.range_min, p.range_max);
     EXPECT_NE(note.find("range_max 7.7"), std::string::npos) << note;
-    p.mapping = 2;
-    p.range_max = 1.0f;
+    // One-sided: only the side the mapping shows.
+    p = {0, 0, 1, 1.0f, 1.0f, 0.0f, 0.5f, 0, 16.0f, 1.0f};
     ASSERT_TRUE(choose_range(image, p, note));
-    EXPECT_FLOAT_EQ(p.range_min, 1.8f);
+    EXPECT_FLOAT_EQ(p.range_max, 1.8f);
+    EXPECT_EQ(p.range_min, 1.0f);
+    p = {0, 0, 2, 1.0f, 1.0f, 0.0f, 0.5f, 0, 16.0f, 1.0f};
+    ASSERT_TRUE(choose_range(image, p, note));
+    EXPECT_FLOAT_EQ(p.range_min, 7.7f);
     EXPECT_EQ(p.range_max, 1.0f);
 
     // Nothing to choose from: the range stays as it was.
