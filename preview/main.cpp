@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -9,10 +11,12 @@
 
 #include "preview/accuracy.h"
 #include "preview/image_io.h"
+#include "preview/interrupt.h"
 #include "preview/mesh_loader.h"
 #include "preview/options.h"
 #include "preview/plugin.h"
 #include "preview/render.h"
+#include "preview/report.h"
 #include "preview/scene.h"
 
 namespace {
@@ -20,6 +24,10 @@ namespace {
 int fail(const std::string& message) {
     std::fprintf(stderr, "bendlens-preview: %s\n", message.c_str());
     return 1;
+}
+
+void warn(const std::string& message) {
+    std::fprintf(stderr, "bendlens-preview: warning: %s\n", message.c_str());
 }
 
 // Centres the mesh on the origin and, with a fit size, scales its largest
@@ -40,14 +48,45 @@ void place_mesh(preview::Mesh& mesh, float fit) {
     }
 }
 
+bool is_exr(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.size() - dot != 4) {
+        return false;
+    }
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension == "exr";
+}
+
+// --derivatives: automatic is exact on the built-in surfaces, estimated on a
+// mesh (the parser refuses exact with a mesh).
+preview::DerivativeSource derivative_source(preview::Options::Derivatives wanted, bool mesh) {
+    using D = preview::Options::Derivatives;
+    switch (wanted) {
+    case D::exact:
+        return preview::DerivativeSource::exact;
+    case D::estimated:
+        return preview::DerivativeSource::estimated;
+    case D::none:
+        return preview::DerivativeSource::none;
+    case D::automatic:
+    default:
+        return mesh ? preview::DerivativeSource::estimated : preview::DerivativeSource::exact;
+    }
+}
+
 bool build_scene(const preview::Options& options, preview::Scene& scene, std::string& error) {
-    if (!options.mesh.empty()) {
+    const bool mesh_given = !options.mesh.empty();
+    const preview::DerivativeSource source = derivative_source(options.derivatives, mesh_given);
+    if (mesh_given) {
         preview::Mesh mesh;
         if (!preview::load_mesh(options.mesh, mesh, error)) {
             return false;
         }
         place_mesh(mesh, options.fit);
-        scene.add_mesh(options.mesh, std::move(mesh), {0.0f, 0.0f, 0.0f});
+        scene.add_mesh(options.mesh, std::move(mesh), {0.0f, 0.0f, 0.0f}, source, options.rings);
     } else {
         const std::vector<preview::Surface> surfaces = preview::builtin_surfaces();
         if (options.scene == "default") {
@@ -59,13 +98,14 @@ bool build_scene(const preview::Options& options, preview::Scene& scene, std::st
                                                {1.3f, -1.3f, 0.0f}};
             for (size_t i = 0; i < surfaces.size(); ++i) {
                 scene.add_surface(preview::surface_name(surfaces[i].kind), surfaces[i], places[i],
-                                  options.tessellation, options.free_form);
+                                  options.tessellation, options.free_form, source, options.rings);
             }
         } else {
             for (const preview::Surface& surface : surfaces) {
                 if (options.scene == preview::surface_name(surface.kind)) {
                     scene.add_surface(options.scene, surface, {0.0f, 0.0f, 0.0f},
-                                      options.tessellation, options.free_form);
+                                      options.tessellation, options.free_form, source,
+                                      options.rings);
                 }
             }
         }
@@ -99,22 +139,99 @@ void print_statistics(const preview::Image& image) {
                 not_a_number);
 }
 
+void print_timing(const preview::RenderTiming& timing) {
+    std::printf(
+        "%lld shading calls; render %.3f s; of the threads' %.3f s busy time, "
+        "%.3f s (%.0f%%) inside the shader (probe rays included), %.0f ns a call\n",
+        timing.shading_calls, timing.total_seconds, timing.thread_seconds, timing.shader_seconds,
+        timing.thread_seconds > 0.0 ? 100.0 * timing.shader_seconds / timing.thread_seconds : 0.0,
+        timing.shading_calls > 0 ? 1e9 * timing.shader_seconds / double(timing.shading_calls)
+                                 : 0.0);
+}
+
+// --auto-range: a quick render at about 20000 pixels and one sample each,
+// reading the measure, and the range chosen from it.
+void choose_auto_range(const preview::Scene& scene, const preview::Plugin& plugin,
+                       preview::Instance& instance, preview::RenderSettings settings) {
+    const double divisor =
+        std::max(1.0, std::floor(std::sqrt(double(settings.width) * settings.height / 20000.0)));
+    settings.width = std::max(1, int(settings.width / divisor));
+    settings.height = std::max(1, int(settings.height / divisor));
+    settings.samples_per_pixel = 1;
+    settings.read_measure = true;
+    settings.read_principal = false;
+    settings.progress = false;
+    preview::Image quick;
+    preview::render(scene, plugin, instance, settings, quick);
+    std::string note;
+    if (preview::choose_range(quick, instance.block.params, note)) {
+        std::printf("auto-range: %s\n", note.c_str());
+    } else {
+        warn("--auto-range kept the given range: " + note);
+    }
+}
+
+// Renders one image of the scene from settings.view and writes it, then
+// says what it did. False with a reason if the image cannot be written.
+bool render_and_write(const preview::Options& options, const preview::Scene& scene,
+                      const preview::Plugin& plugin, preview::Instance& instance,
+                      const preview::RenderSettings& settings, const std::string& path,
+                      std::string& error) {
+    const auto start = std::chrono::steady_clock::now();
+    preview::Image image;
+    preview::RenderTiming timing;
+    preview::render(scene, plugin, instance, settings, image, options.stats ? &timing : nullptr);
+    preview::ImageStyle style = options.style;
+    style.parameters = instance.block.params;
+    if (!preview::write_image(image, path, style, error)) {
+        return false;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const preview::RenderSummary summary = preview::summarise(image, instance.block.params.mapping);
+    std::printf("%s\n", preview::summary_line(path, image, seconds, summary).c_str());
+    const bool method_zero = instance.block.params.method == 0 &&
+                             instance.connections[0].source == preview::Connection::none;
+    for (const std::string& warning : preview::render_warnings(image, summary, method_zero)) {
+        warn(path + ": " + warning);
+    }
+    if (options.stats) {
+        print_statistics(image);
+        print_timing(timing);
+    }
+    std::fflush(stdout);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // First, so that an interrupt at any later point leaves no file behind.
+    preview::install_interrupt_handlers();
     preview::Options options;
     std::string error;
     if (!preview::parse_options(argc, argv, options, error)) {
         return fail(error);
     }
     if (options.help) {
-        std::fputs(preview::usage_text(), stdout);
+        std::fputs(preview::usage_text().c_str(), stdout);
         return 0;
     }
-    if (!options.accuracy && !preview::known_image_extension(options.output)) {
-        return fail("output " + options.output + " must end in .png or .exr");
+    if (options.version) {
+        std::fputs(preview::version_text().c_str(), stdout);
+        return 0;
     }
-    if (!options.accuracy && !preview::check_writable(options.output, error)) {
+    if (options.plugin.empty()) {
+        options.plugin = preview::plugin_beside_executable();
+        if (options.plugin.empty()) {
+            return fail("--plugin: no bendlens.so beside this executable or in the folder above "
+                        "it; name the plug-in with --plugin FILE");
+        }
+    }
+    const int images = std::max(1, options.turntable);
+    const std::string first_path =
+        options.turntable > 0 ? preview::turntable_name(options.output, 0) : options.output;
+    if (!options.accuracy && !preview::check_writable(first_path, error)) {
         return fail(error);
     }
     preview::Plugin plugin;
@@ -126,6 +243,7 @@ int main(int argc, char** argv) {
         preview::unload_plugin(plugin);
         return 0;
     }
+    // One scene and one acceleration structure for every image of a turntable.
     preview::Scene scene;
     if (!build_scene(options, scene, error)) {
         preview::unload_plugin(plugin);
@@ -142,24 +260,24 @@ int main(int argc, char** argv) {
     settings.samples_per_pixel = options.samples_per_pixel;
     settings.threads = options.threads;
     settings.progress = isatty(STDERR_FILENO) != 0;
-    preview::Image image;
-    preview::RenderTiming timing;
-    preview::render(scene, plugin, instance, settings, image, options.stats ? &timing : nullptr);
+    settings.view = options.view;
+    // The measure's spread goes into the summary line; an EXR also keeps the
+    // measure and the principal curvatures as layers of their own.
+    settings.read_measure = true;
+    settings.read_principal = is_exr(options.output);
+    if (options.auto_range) {
+        choose_auto_range(scene, plugin, instance, settings);
+    }
+    for (int i = 0; i < images; ++i) {
+        const std::string path =
+            options.turntable > 0 ? preview::turntable_name(options.output, i) : options.output;
+        settings.view.azimuth =
+            float(std::fmod(double(options.view.azimuth) + 360.0 * i / images, 360.0));
+        if (!render_and_write(options, scene, plugin, instance, settings, path, error)) {
+            preview::unload_plugin(plugin);
+            return fail(error);
+        }
+    }
     preview::unload_plugin(plugin);
-    if (!preview::write_image(image, options.output, error)) {
-        return fail(error);
-    }
-    if (options.stats) {
-        print_statistics(image);
-        std::printf(
-            "%lld shading calls; render %.3f s; of the threads' %.3f s busy time, "
-            "%.3f s (%.0f%%) inside the shader (probe rays included), %.0f ns a call\n",
-            timing.shading_calls, timing.total_seconds, timing.thread_seconds,
-            timing.shader_seconds,
-            timing.thread_seconds > 0.0 ? 100.0 * timing.shader_seconds / timing.thread_seconds
-                                        : 0.0,
-            timing.shading_calls > 0 ? 1e9 * timing.shader_seconds / double(timing.shading_calls)
-                                     : 0.0);
-    }
     return 0;
 }

@@ -36,7 +36,7 @@ struct Options {
     int samples_per_pixel = 4;
     int threads = 0;
     std::string output = "out.png";
-    std::string plugin = "build/release/bendlens.so";
+    std::string plugin; // empty: bendlens.so beside the executable (plugin_beside_executable)
     bool accuracy = false;
     int accuracy_points = 2000;
     bool stats = false;
@@ -44,11 +44,29 @@ struct Options {
     bool version = false;
 };
 
-// Parses argv; false with a one-line reason on any unknown option, missing or
-// malformed value, or value out of range.
+// Parses argv; false with a one-line reason, "--option: what is wrong", on
+// any unknown option, missing or malformed value, value out of range, or
+// options that cannot go together. -h, --help and --version set help and
+// version and are not errors.
 bool parse_options(int argc, const char* const* argv, Options& options, std::string& error);
 
-// The text --help prints.
-const char* usage_text();
+// The text --help prints, made from the same table the parser reads.
+std::string usage_text();
+
+// The text --version prints: the tool's version and the shader interface
+// version it loads.
+std::string version_text();
+
+// A colour by name (black, dark, grey or gray, white) or as #rrggbb, each
+// channel from 0 to 1 without gamma, as the PNG stores the values.
+bool parse_colour(const std::string& text, float rgb[3]);
+
+// The file name of image `index` of a turntable: out/name.png gives
+// out/name-000.png, out/name-001.png and so on.
+std::string turntable_name(const std::string& output, int index);
+
+// The plug-in the build puts beside the tool: bendlens.so in the executable's
+// own folder, else in its parent. Empty when neither exists.
+std::string plugin_beside_executable();
 
 } // namespace preview
