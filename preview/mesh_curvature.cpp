@@ -122,8 +122,8 @@ void build_topology(const Mesh& mesh, Topology& topology) {
     }
     uint32_t out = 0;
     for (size_t w = 0; w < welded_count; ++w) {
-        uint32_t* begin = &topology.neighbours[0] + topology.first[w];
-        uint32_t* end = &topology.neighbours[0] + topology.first[w + 1];
+        uint32_t* begin = topology.neighbours.data() + topology.first[w];
+        uint32_t* end = topology.neighbours.data() + topology.first[w + 1];
         std::sort(begin, end);
         end = std::unique(begin, end);
         topology.first[w] = out;
@@ -147,6 +147,9 @@ constexpr int extra_rings = 3;
 // equations the points do not pin the quadric down (collinear, or all in
 // one spot).
 constexpr double smallest_pivot = 1e-9;
+
+// The largest entry of a tensor kept, and of a derivative vector given.
+constexpr double largest_curvature = 1e30;
 
 // What one thread keeps between vertices.
 struct Workspace {
@@ -264,7 +267,9 @@ bool fit(const Topology& topology, const std::vector<uint32_t>& points, const Ve
     // tangent vector a are first^-1 tangents' a.
     const Eigen::Matrix<double, 2, 3> coordinates = first.inverse() * tangents.transpose();
     const Eigen::Matrix3d world = coordinates.transpose() * (hessian / w) * coordinates;
-    if (!world.allFinite()) {
+    // Beyond this a curvature is not a surface's but noise in the
+    // coordinates, and it would not fit in a float.
+    if (!world.allFinite() || !(world.cwiseAbs().maxCoeff() < largest_curvature)) {
         return false;
     }
     tensor = {float(world(0, 0)), float(world(0, 1)), float(world(0, 2)),
@@ -401,7 +406,7 @@ bool derivatives_at(const VertexCurvature& curvature, const uint32_t corner[3], 
     const double l = t1.dot(tensor * t1), m = t1.dot(tensor * t2), nn = t2.dot(tensor * t2);
     const Vec3 out[5] = {t1, t2, l * n, nn * n, m * n};
     for (const Vec3& v : out) {
-        if (!v.allFinite()) {
+        if (!v.allFinite() || !(v.cwiseAbs().maxCoeff() < largest_curvature)) {
             return false;
         }
     }
