@@ -155,6 +155,7 @@ constexpr double largest_curvature = 1e30;
 struct Workspace {
     std::vector<uint32_t> mark; // per welded vertex: the last vertex that gathered it
     std::vector<uint32_t> gathered;
+    std::vector<Vec3> offsets; // of the gathered points that face the vertex's way
     explicit Workspace(size_t count) : mark(count, UINT32_MAX) {}
 };
 
@@ -188,25 +189,24 @@ void gather(const Topology& topology, uint32_t vertex, int rings_done, int rings
 // Least-squares quadric over the gathered points as a height field over the
 // tangent plane of normal n; converts it to the world tensor. False when the
 // points are too few or do not determine the fit.
-bool fit(const Topology& topology, const std::vector<uint32_t>& points, const Vec3& centre,
-         const Vec3& n, double spread, CurvatureTensor& tensor, Vec3& fitted_normal) {
+bool fit(const Topology& topology, Workspace& work, const Vec3& centre, const Vec3& n,
+         double spread, CurvatureTensor& tensor, Vec3& fitted_normal) {
     const Vec3 t1 = perpendicular(n);
     const Vec3 t2 = n.cross(t1);
     // Coordinates scaled by the neighbourhood's size, so that the normal
     // equations are well conditioned whatever the mesh's units.
     double radius = 0.0;
-    size_t used = 0;
-    for (uint32_t q : points) {
-        const Float3 nq = topology.normals[q];
+    work.offsets.clear();
+    for (uint32_t q : work.gathered) {
         // A neighbour facing away is across a fold or a thin sheet, not on
         // the height field around this vertex.
-        if (vec(nq).dot(n) <= 0.0) {
+        if (vec(topology.normals[q]).dot(n) <= 0.0) {
             continue;
         }
-        radius = std::fmax(radius, (vec(topology.positions[q]) - centre).norm());
-        ++used;
+        work.offsets.push_back(vec(topology.positions[q]) - centre);
+        radius = std::fmax(radius, work.offsets.back().norm());
     }
-    if (used < fewest_points || !(radius > 0.0) || !std::isfinite(radius)) {
+    if (work.offsets.size() < fewest_points || !(radius > 0.0) || !std::isfinite(radius)) {
         return false;
     }
     const double scale = 1.0 / radius;
@@ -221,11 +221,8 @@ bool fit(const Topology& topology, const std::vector<uint32_t>& points, const Ve
     Eigen::Matrix<double, unknowns, unknowns> normal_matrix =
         Eigen::Matrix<double, unknowns, unknowns>::Zero();
     Eigen::Matrix<double, unknowns, 1> right = Eigen::Matrix<double, unknowns, 1>::Zero();
-    for (uint32_t q : points) {
-        if (vec(topology.normals[q]).dot(n) <= 0.0) {
-            continue;
-        }
-        const Vec3 d = (vec(topology.positions[q]) - centre) * scale;
+    for (const Vec3& offset : work.offsets) {
+        const Vec3 d = offset * scale;
         const double x = d.dot(t1), y = d.dot(t2), z = d.dot(n);
         const double row[unknowns] = {1.0, x, y, x * x, x * y, y * y};
         const double weight = double(std::exp(-float(d.squaredNorm() * falloff)));
@@ -307,12 +304,12 @@ bool estimate_at(const Topology& topology, uint32_t vertex, int rings, Workspace
         // for noisy scans, and a widened neighbourhood counts.
         const double spread = r * edge / std::sqrt(8.0);
         Vec3 fitted;
-        if (fit(topology, work.gathered, centre, n, spread, tensor, fitted)) {
+        if (fit(topology, work, centre, n, spread, tensor, fitted)) {
             // A vertex normal far from the fitted one (a poor normal in the
             // file) tilts the height field: fit once more in the fitted frame.
             if (fitted.dot(n) < 0.95) {
                 n = fitted;
-                if (!fit(topology, work.gathered, centre, n, spread, tensor, fitted)) {
+                if (!fit(topology, work, centre, n, spread, tensor, fitted)) {
                     return false;
                 }
             }
