@@ -322,10 +322,13 @@ void accuracy_report(const Plugin& plugin, int points, int tessellation, FILE* o
 void estimated_accuracy_report(const Plugin& plugin, int points, int rings, FILE* out) {
     std::fprintf(out,
                  "Method 0, mean, with derivatives estimated from the tessellation (%d rings): "
-                 "%d points per surface, sampled by area.\n\n",
+                 "%d points per surface, sampled by area; the exact mean is taken at the "
+                 "parametric point of each hit.\n\n",
                  rings, points);
-    std::fprintf(out, "| surface | mesh | correlation | relative RMS error | right sign where "
-                      "|H| > 10%% of max | mean of estimates | NaN/inf | no derivatives |\n");
+    std::fprintf(
+        out,
+        "| surface | mesh | correlation | relative RMS error | right sign where "
+        "H exceeds 10%% of its largest size | mean of estimates | NaN/inf | no derivatives |\n");
     std::fprintf(out, "|---|---|---|---|---|---|---|---|\n");
     for (const Surface& surface : builtin_surfaces()) {
         for (int tessellation : {32, 128, 512}) {
