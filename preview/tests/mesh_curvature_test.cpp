@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "preview/accuracy.h"
 #include "preview/mesh_curvature.h"
 #include "preview/mesh_weld.h"
+#include "preview/plugin.h"
 #include "preview/scene.h"
 #include "preview/surfaces.h"
 
@@ -301,6 +303,39 @@ TEST(MeshCurvature, BadMeshesGiveFiniteDerivativesOrNone) {
                 EXPECT_FALSE(given && normal.x == 0 && normal.z == 0) << "zero normal";
             }
         }
+    }
+}
+
+TEST(MeshCurvature, TheAccuracyReportMeetsItsTargetsAtFineness128) {
+    // Through the real plug-in: the torus (whose inner ring is concave) at
+    // fineness 128 within 1%, every large mean of the right sign, and the
+    // jittered torus within 5%.
+    preview::Plugin plugin;
+    std::string error;
+    ASSERT_TRUE(preview::load_plugin(BENDLENS_PLUGIN, plugin, error)) << error;
+    Boolean request = 0;
+    plugin.init(nullptr, nullptr, &request);
+    FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    preview::estimated_accuracy_report(plugin, 400, preview::default_rings, out);
+    plugin.exit(nullptr, nullptr);
+    preview::unload_plugin(plugin);
+    std::rewind(out);
+    std::string text;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, out) != nullptr) {
+        text += buffer;
+    }
+    std::fclose(out);
+    for (const auto& [row, limit] :
+         {std::pair<std::string, double>{"| torus | tessellation 128 | ", 0.01},
+          {"| torus | tessellation 128, jittered 0.1% of an edge | ", 0.05}}) {
+        const size_t at = text.find(row);
+        ASSERT_NE(at, std::string::npos) << text;
+        const size_t error_at = text.find(" | ", at + row.size()) + 3; // past the correlation
+        EXPECT_GT(std::stod(text.substr(at + row.size())), 0.999) << row;
+        EXPECT_LT(std::stod(text.substr(error_at)), limit) << row;
+        EXPECT_EQ(text.substr(text.find(" | ", error_at) + 3, 7), "100.00%") << row;
     }
 }
 
