@@ -5,6 +5,11 @@
 // Stanford bunny (models/bunny.obj, made by scripts/fetch-models.sh) and on
 // a built-in surface.
 //
+// Before them it times what a mesh costs before the first ray: estimating
+// its vertex curvature (two threads) beside Embree's BVH build of the same
+// mesh, for the built-in torus at fineness 1024 and 1448 (0.5 and 1 million
+// vertices) and for the dragon (models/dragon.ply).
+//
 // Usage: bendlens_preview_bench [--ratios_only] [--models DIR] [benchmark options]
 #include <benchmark/benchmark.h>
 
@@ -67,7 +72,7 @@ void place_mesh(preview::Mesh& mesh) {
     }
 }
 
-bool load_bunny(const std::string& path, preview::Scene& scene, std::string& error) {
+bool read_model(const std::string& path, preview::Mesh& mesh, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot read " + path + " (scripts/fetch-models.sh makes it)";
@@ -75,12 +80,19 @@ bool load_bunny(const std::string& path, preview::Scene& scene, std::string& err
     }
     const std::string contents((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());
-    preview::Mesh mesh;
     if (!preview::parse_mesh(path, contents.data(), contents.size(), mesh, error) ||
         !preview::prepare_mesh(mesh, error)) {
         return false;
     }
     place_mesh(mesh);
+    return true;
+}
+
+bool load_bunny(const std::string& path, preview::Scene& scene, std::string& error) {
+    preview::Mesh mesh;
+    if (!read_model(path, mesh, error)) {
+        return false;
+    }
     scene.add_mesh("bunny", std::move(mesh), {0.0f, 0.0f, 0.0f});
     return scene.commit(error);
 }
@@ -93,6 +105,64 @@ bool make_torus(preview::Scene& scene, std::string& error) {
         }
     }
     return scene.commit(error);
+}
+
+// The median of five runs of the curvature estimate on two threads, and of
+// three BVH builds (a fresh scene each, without derivatives), in seconds.
+void time_mesh_setup(const std::string& name, const preview::Mesh& mesh) {
+    using clock = std::chrono::steady_clock;
+    auto seconds = [](clock::time_point start) {
+        return std::chrono::duration<double>(clock::now() - start).count();
+    };
+    std::vector<double> estimate, build;
+    preview::CurvatureSettings settings;
+    settings.rings = preview::default_rings;
+    settings.threads = 2;
+    size_t valid = 0;
+    for (int run = 0; run < 5; ++run) {
+        preview::VertexCurvature curvature;
+        const clock::time_point start = clock::now();
+        preview::estimate_vertex_curvature(mesh, settings, curvature);
+        estimate.push_back(seconds(start));
+        valid = size_t(std::count(curvature.valid.begin(), curvature.valid.end(), 1));
+    }
+    for (int run = 0; run < 3; ++run) {
+        preview::Scene scene;
+        scene.add_mesh(name, mesh, {0.0f, 0.0f, 0.0f}, preview::DerivativeSource::none);
+        std::string error;
+        const clock::time_point start = clock::now();
+        if (!scene.commit(error)) {
+            std::printf("%s: %s\n", name.c_str(), error.c_str());
+            return;
+        }
+        build.push_back(seconds(start));
+    }
+    std::printf("%s: %zu vertices, %zu triangles: curvature estimate %.3f s (2 threads, %d "
+                "rings, %zu vertices with an estimate), BVH build %.3f s\n",
+                name.c_str(), mesh.positions.size(), mesh.triangles.size() / 3, median(estimate),
+                preview::default_rings, valid, median(build));
+}
+
+void time_mesh_setups(const std::string& models) {
+    for (const preview::Surface& surface : preview::builtin_surfaces()) {
+        if (surface.kind != preview::SurfaceKind::torus) {
+            continue;
+        }
+        for (int n : {1024, 1448}) {
+            int su = 0, sv = 0;
+            preview::tessellation_segments(surface, n, su, sv);
+            std::vector<float> uv;
+            time_mesh_setup("torus at " + std::to_string(n),
+                            preview::tessellate(surface, su, sv, uv));
+        }
+    }
+    preview::Mesh dragon;
+    std::string error;
+    if (read_model(models + "/dragon.ply", dragon, error)) {
+        time_mesh_setup("dragon.ply", dragon);
+    } else {
+        std::printf("the dragon is left out: %s\n", error.c_str());
+    }
 }
 
 // The host's own share: the same frame with a shader that does nothing, so
@@ -172,6 +242,7 @@ int main(int argc, char** argv) {
     }
     empty_plugin = plugin;
     empty_plugin.shade = &empty_shader;
+    time_mesh_setups(models);
 
     std::vector<std::pair<std::string, std::unique_ptr<preview::Scene>>> scenes;
     auto bunny = std::make_unique<preview::Scene>();

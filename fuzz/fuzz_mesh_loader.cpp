@@ -4,7 +4,9 @@
 // Checked on every input, aborting on a violation (besides every sanitizer
 // report): a refused input says why; an accepted and prepared mesh holds
 // whole triangles whose indices name existing vertices, finite positions,
-// and one finite, nonzero normal per vertex.
+// and one finite, nonzero normal per vertex. The curvature estimate then
+// runs on it, and the derivatives it gives at a few points of every
+// triangle are finite (or not given).
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "preview/mesh_curvature.h"
 #include "preview/mesh_loader.h"
 
 namespace {
@@ -53,6 +56,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(finite(mesh.positions[i]), "position not finite");
         const preview::Float3& n = mesh.normals[i];
         check(finite(n) && (n.x != 0.0f || n.y != 0.0f || n.z != 0.0f), "normal unusable");
+    }
+
+    // The curvature estimate, on one thread.
+    preview::CurvatureSettings settings;
+    settings.threads = 1;
+    preview::VertexCurvature curvature;
+    preview::estimate_vertex_curvature(mesh, settings, curvature);
+    check(curvature.tensors.size() == mesh.positions.size() &&
+              curvature.valid.size() == mesh.positions.size(),
+          "not one tensor per vertex");
+    const float weights[3][3] = {{1.0f, 0.0f, 0.0f}, {0.2f, 0.3f, 0.5f}, {0.0f, 0.5f, 0.5f}};
+    for (size_t t = 0; t < mesh.triangles.size(); t += 3) {
+        const preview::Float3& n = mesh.normals[mesh.triangles[t]];
+        for (const auto& bary : weights) {
+            Vector derivs[5];
+            if (preview::derivatives_at(curvature, &mesh.triangles[t], bary, {n.x, n.y, n.z},
+                                        derivs)) {
+                for (const Vector& d : derivs) {
+                    check(std::isfinite(d.x) && std::isfinite(d.y) && std::isfinite(d.z),
+                          "derivatives not finite");
+                }
+            }
+        }
     }
     return 0;
 }

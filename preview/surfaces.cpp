@@ -150,7 +150,7 @@ std::vector<Surface> builtin_surfaces() {
     return {
         {SurfaceKind::sphere, 1.0, 1.0, 1.0},    // mean 1, Gaussian 1
         {SurfaceKind::cylinder, 0.7, 1.0, 1.0},  // mean 1/1.4, Gaussian 0
-        {SurfaceKind::torus, 0.8, 0.35, 1.0},    // positive outside, saddle-shaped inside
+        {SurfaceKind::torus, 0.75, 0.45, 1.0},   // convex outside, concave on the inner ring
         {SurfaceKind::ellipsoid, 1.1, 0.8, 0.6}, // varying, always convex
         {SurfaceKind::saddle, 0.5, 1.0, 1.0},    // mean 0 at the centre, Gaussian -1
     };
@@ -187,6 +187,32 @@ Mesh tessellate(const Surface& surface, int segments_u, int segments_v, std::vec
             mesh.normals.push_back({float(p.normal.x), float(p.normal.y), float(p.normal.z)});
             uv.push_back(float(s));
             uv.push_back(float(t));
+        }
+    }
+    // Where the parametrisation closes (the seam of an angle, a pole), the
+    // copies of one point are made bit-identical, as a mesh file's split
+    // vertices are: sin(2 pi) is not 0 in floating point, and welding by
+    // position must find them.
+    auto same_as = [&](int i, int j, int i0, int j0) {
+        mesh.positions[size_t(j * columns + i)] = mesh.positions[size_t(j0 * columns + i0)];
+    };
+    if (surface.kind != SurfaceKind::saddle) {
+        for (int j = 0; j <= segments_v; ++j) {
+            same_as(segments_u, j, 0, j); // the angle u closes
+        }
+    }
+    if (surface.kind == SurfaceKind::torus) {
+        for (int i = 0; i <= segments_u; ++i) {
+            same_as(i, segments_v, i, 0); // so does v around the tube
+        }
+    }
+    if (surface.kind == SurfaceKind::sphere || surface.kind == SurfaceKind::ellipsoid) {
+        for (int j : {0, segments_v}) {
+            Float3& pole = mesh.positions[size_t(j * columns)];
+            pole.x = pole.z = 0.0f;
+            for (int i = 1; i <= segments_u; ++i) {
+                same_as(i, j, 0, j); // every column meets at the pole
+            }
         }
     }
     auto add = [&](uint32_t a, uint32_t b, uint32_t c) {
