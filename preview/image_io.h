@@ -12,7 +12,9 @@ namespace preview {
 // How the PNG shows the values; the EXR always holds them as computed.
 struct ImageStyle {
     using Colormap = preview::Colormap;
-    float background[3] = {0.08f, 0.08f, 0.08f}; // display values in [0, 1]
+    // Display values in [0, 1]. A dark slate blue rather than a grey, so that
+    // neither an output of 0 (black) nor a mid grey blends into it.
+    float background[3] = {0.15f, 0.19f, 0.24f};
     // PNG with alpha: alpha is the pixel's coverage and the colour is the
     // value's own, not premultiplied (PNG's rule); no background.
     bool transparent = false;
@@ -30,7 +32,7 @@ struct ImageStyle {
 // laid over the background by the pixel's coverage; transparent, alpha is
 // the coverage. A NaN value shows as magenta.
 void png_pixel(const float rgba[4], const ImageStyle& style, unsigned char out[4]);
-// The same in grey over the default dark background, opaque: RGB.
+// The same in grey over the default background, opaque: RGB.
 void png_pixel(const float rgba[4], unsigned char out[3]);
 
 // Writes image to path.

@@ -152,7 +152,7 @@ std::string parse_background(const std::string& text, ImageStyle& style) {
         return "";
     }
     if (!parse_colour(text, style.background)) {
-        return "must be black, dark, grey, white, #rrggbb or transparent" + got(text);
+        return "must be slate, black, dark, grey, white, #rrggbb or transparent" + got(text);
     }
     style.transparent = false;
     return "";
@@ -303,8 +303,11 @@ CommandLine::CommandLine(Options& options) : options_(options) {
         "0 surface derivatives, 1 vertex normals,\n2 probe rays (0)",
         "0 mean, 1 Gaussian, 2 interpolated across the\ntriangle (0)",
         "0 two-sided (0.5 is flat), 1 positive side,\n2 negative side (0)",
-        "curvature that maps to full output (1.0)",
-        "magnitude of the negative end of the range (1.0)",
+        "curvature that maps to full output (1.0;\n"
+        "without --range_max or --range_min, chosen by\n"
+        "--auto-range)",
+        "magnitude of the negative end of the range (1.0;\n"
+        "chosen by --auto-range as for --range_max)",
         "dead zone of the one-sided mappings (0.0)",
         "middle value of the contrast curve (0.5)",
         "on/off: shape the value with the contrast curve\n(off)",
@@ -345,7 +348,8 @@ CommandLine::CommandLine(Options& options) : options_(options) {
                  "choose range_max and range_min from the 2nd and\n"
                  "98th percentiles of the measure in a quick first\n"
                  "render (one bound for both in the two-sided\n"
-                 "mapping), print them and render with them")
+                 "mapping), print them and render with them; on\n"
+                 "unless --range_max or --range_min is given")
         ->group(shader);
 
     const std::string image = "Image";
@@ -366,9 +370,9 @@ CommandLine::CommandLine(Options& options) : options_(options) {
               return std::string();
           });
     value("--background", "COLOUR", image,
-          "PNG background: black, dark, grey, white,\n"
+          "PNG background: slate, black, dark, grey, white,\n"
           "#rrggbb, or transparent for a PNG with alpha\n"
-          "(dark, #141414)",
+          "(slate, #26303d)",
           [&o](const std::string& text) { return parse_background(text, o.style); });
     value("--colormap", "NAME", image,
           "PNG colours: grey, or diverging (blue-white-red,\n"
@@ -453,6 +457,12 @@ bool CommandLine::apply(std::string& error) {
         }
     }
     Options& o = options_;
+    // The defaults of bendlens.mi (1 and 1) suit a model of about unit size
+    // and saturate most others: unless the user sets an end of the range,
+    // it is chosen from the measure.
+    if (app.count("--range_max") == 0 && app.count("--range_min") == 0) {
+        o.auto_range = true;
+    }
     if (o.derivatives == Options::Derivatives::exact && !o.mesh.empty()) {
         error = "--derivatives: exact derivatives exist only for the built-in surfaces; a mesh "
                 "takes estimated or none";
@@ -546,6 +556,13 @@ bool parse_colour(const std::string& text, float rgb[3]) {
             rgb[0] = rgb[1] = rgb[2] = grey.value;
             return true;
         }
+    }
+    if (text == "slate") {
+        const ImageStyle defaults;
+        for (int c = 0; c < 3; ++c) {
+            rgb[c] = defaults.background[c];
+        }
+        return true;
     }
     if (text.size() != 7 || text[0] != '#') {
         return false;

@@ -123,6 +123,7 @@ TEST(PngOutput, LegendShowsTheRangeEnds) {
     ImageStyle style;
     style.colormap = ImageStyle::Colormap::diverging;
     style.legend = true;
+    style.background[0] = style.background[1] = style.background[2] = 0.08f;
     const std::string path = ::testing::TempDir() + "bendlens_legend_test.png";
     std::string error;
     ASSERT_TRUE(preview::write_image(image, path, style, error)) << error;
