@@ -14,32 +14,6 @@
 namespace preview {
 namespace {
 
-// The measure at a hit, read back exactly. The positive-side mapping with no
-// dead zone writes h / R for 0 < h < R and the negative side writes h / -R for
-// -R < h < 0, so one of the two gives h to float precision; the two-sided
-// mapping tells a NaN measure apart (it writes NaN where the others write 0).
-double read_measure(const Plugin& plugin, Instance& instance, const Scene& scene, const Hit& hit,
-                    uint32_t seed, HostState& host) {
-    constexpr float range = 1.0e6f;
-    BendlensParameters& p = instance.block.params;
-    p.range_max = range;
-    p.range_min = range;
-    p.threshold = 0.0f;
-    p.use_contrast = 0;
-    p.mapping = 0;
-    if (std::isnan(shade_hit(plugin, instance, scene, hit, seed, host).r)) {
-        return NAN;
-    }
-    p.mapping = 1;
-    const float positive = shade_hit(plugin, instance, scene, hit, seed, host).r;
-    if (positive > 0.0f) {
-        return double(positive) * range;
-    }
-    p.mapping = 2;
-    const float negative = shade_hit(plugin, instance, scene, hit, seed, host).r;
-    return -double(negative) * range;
-}
-
 struct Statistics {
     int count = 0;
     int invalid = 0; // NaN or infinite estimates
@@ -208,7 +182,8 @@ EstimatedRow measure_estimated(const Plugin& plugin, const Scene& scene, const S
             ++row.without_derivatives;
             continue;
         }
-        const double estimate = read_measure(plugin, instance, scene, hits[i], uint32_t(i), host);
+        const double estimate =
+            read_back_measure(plugin, instance, scene, hits[i], uint32_t(i), host);
         row.statistics.add(estimate, exact[i]);
         if (std::isfinite(estimate)) {
             row.sum_estimate += estimate;
@@ -297,7 +272,7 @@ void accuracy_report(const Plugin& plugin, int points, int tessellation, FILE* o
                 Statistics statistics;
                 for (size_t i = 0; i < hits.size(); ++i) {
                     const double estimate =
-                        read_measure(plugin, instance, scene, hits[i], uint32_t(i), host);
+                        read_back_measure(plugin, instance, scene, hits[i], uint32_t(i), host);
                     statistics.add(estimate, measure == 0 ? exact[i].mean : exact[i].gaussian);
                 }
                 std::fprintf(out, "| %s | %s | %s", surface_name(surface.kind),
