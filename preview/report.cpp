@@ -94,8 +94,11 @@ std::vector<std::string> render_warnings(const Image& image, const RenderSummary
             image.samples_hit > 0
                 ? 100.0 * double(image.hits_without_derivatives) / double(image.samples_hit)
                 : 100.0;
-        warnings.push_back(format("method 0 found no surface derivatives at %.0f%% of the hits "
-                                  "and shows them flat (see --derivatives)",
+        // A few hits next to vertices the estimate could not fit must not
+        // read as "0%".
+        warnings.push_back(format("method 0 found no surface derivatives at %.0f of %.0f hits "
+                                  "(%.2g%%) and shows them flat (see --derivatives)",
+                                  double(image.hits_without_derivatives), double(image.samples_hit),
                                   share));
     }
     return warnings;
