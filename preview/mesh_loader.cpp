@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <sstream>
 
@@ -126,17 +127,23 @@ bool gunzip(const char* data, size_t size, std::string& text, std::string& error
 // glTF's buffers). Parsing a buffer must not touch the file system, so with
 // no folder every such file is missing; when loading a file they are read
 // from its folder, and only if they are regular files (never a device or a
-// pipe that could block).
+// pipe that could block). An OBJ's material library is never read: it is
+// served empty, since materials are not used, and Assimp 5.2's OBJ parser
+// crashes on the lines after a library it cannot find (found by fuzzing).
 class SideFiles : public Assimp::DefaultIOSystem {
   public:
-    explicit SideFiles(std::string folder) : folder_(std::move(folder)) {}
+    SideFiles(std::string folder, bool serve_empty)
+        : folder_(std::move(folder)), serve_empty_(serve_empty) {}
 
     bool Exists(const char* file) const override {
         const std::string path = resolve(file);
-        return !path.empty() && DefaultIOSystem::Exists(path.c_str());
+        return serve_empty_ || (!path.empty() && DefaultIOSystem::Exists(path.c_str()));
     }
 
     Assimp::IOStream* Open(const char* file, const char* mode) override {
+        if (serve_empty_) {
+            return new Assimp::MemoryIOStream(reinterpret_cast<const uint8_t*>(""), 0);
+        }
         const std::string path = resolve(file);
         return path.empty() ? nullptr : DefaultIOSystem::Open(path.c_str(), mode);
     }
@@ -155,6 +162,7 @@ class SideFiles : public Assimp::DefaultIOSystem {
     }
 
     std::string folder_;
+    bool serve_empty_;
 };
 
 // An importer that knows only the formats read here. Assimp gives a file
@@ -324,9 +332,15 @@ bool import_mesh(const std::string& format, const std::string& folder, const cha
     if (size == 0) {
         return fail(error, "the file is empty");
     }
+    // Assimp 5.2's OBJ parser takes a NUL byte for the end of its data and
+    // then reads past it (a crash found by fuzzing). An OBJ file is text and
+    // holds none.
+    if (format == "obj" && std::memchr(data, 0, size) != nullptr) {
+        return fail(error, "OBJ: the file holds a NUL byte, so it is not text");
+    }
     Assimp::Importer importer;
     restrict_importer(importer);
-    importer.SetIOHandler(new SideFiles(folder)); // the importer owns it
+    importer.SetIOHandler(new SideFiles(folder, format == "obj")); // the importer owns it
     // A file with bones but no meshes would otherwise get a made-up mesh.
     importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     const aiScene* scene = importer.ReadFileFromMemory(data, size, 0, format.c_str());
