@@ -1,5 +1,6 @@
 #include "preview/mesh_ply.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string_view>
@@ -323,9 +324,12 @@ bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error) {
             }
             have_vertices = true;
             have_normals = slot[3] >= 0 && slot[4] >= 0 && slot[5] >= 0;
-            mesh.positions.reserve(element.count);
+            // Every vertex takes at least a byte of the body: a header may
+            // not reserve more than the file can hold.
+            const size_t room = std::min(element.count, reader.body.size());
+            mesh.positions.reserve(room);
             if (have_normals) {
-                mesh.normals.reserve(element.count);
+                mesh.normals.reserve(room);
             }
         }
         if (is_face && !have_vertices) {
