@@ -33,7 +33,6 @@ bool fail(std::string& error, std::string message) {
 // read by mesh_ply.h). Assimp knows some forty more; they are left out (see
 // restrict_importer).
 const char* const mesh_formats[] = {"obj", "ply", "stl", "gltf", "glb"};
-const char* const assimp_formats[] = {"obj", "stl", "gltf", "glb"};
 
 bool is_mesh_format(const std::string& extension) {
     return std::find(std::begin(mesh_formats), std::end(mesh_formats), extension) !=
@@ -103,18 +102,18 @@ class SideFiles : public Assimp::DefaultIOSystem {
     bool serve_empty_;
 };
 
-// An importer that knows only the formats read here. Assimp gives a file
-// that the importer for its extension does not recognise to every other
-// importer that claims it by content; for a file named .obj that would be a
-// surprise, and each extra importer is more code facing untrusted input.
-void restrict_importer(Assimp::Importer& importer) {
+// An importer that knows only the format asked for. Assimp gives a file that
+// the importer for its extension does not recognise to every other importer
+// that claims it by content; a file named .gltf could then be read as OBJ
+// (and bypass the checks made on OBJ, as fuzzing showed), and each extra
+// importer is more code facing untrusted input.
+void restrict_importer(Assimp::Importer& importer, const std::string& format) {
     std::vector<Assimp::BaseImporter*> others;
     for (size_t i = 0; i < importer.GetImporterCount(); ++i) {
         std::istringstream extensions(importer.GetImporterInfo(i)->mFileExtensions);
         bool wanted = false;
         for (std::string extension; extensions >> extension;) {
-            wanted = wanted || std::find(std::begin(assimp_formats), std::end(assimp_formats),
-                                         lower_case(extension)) != std::end(assimp_formats);
+            wanted = wanted || lower_case(extension) == format;
         }
         if (!wanted) {
             others.push_back(importer.GetImporter(i));
@@ -277,7 +276,7 @@ bool import_mesh(const std::string& format, const std::string& folder, const cha
         return fail(error, "OBJ: the file holds a NUL byte, so it is not text");
     }
     Assimp::Importer importer;
-    restrict_importer(importer);
+    restrict_importer(importer, format);
     importer.SetIOHandler(new SideFiles(folder, format == "obj")); // the importer owns it
     // A file with bones but no meshes would otherwise get a made-up mesh.
     importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
