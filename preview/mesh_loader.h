@@ -1,8 +1,10 @@
-// Triangle meshes from OBJ and PLY files, parsed from a buffer in memory.
+// Triangle meshes from mesh files, read through Assimp.
 //
-// These are pure functions: no files, no Embree, no global state, so that they
-// can be tested and fuzzed on their own. Every malformed input gives false and
-// a one-line reason; none reads outside the buffer.
+// Formats: Wavefront OBJ, Stanford PLY (ascii, binary little and big endian),
+// STL (ascii and binary), glTF 2 (.gltf with embedded buffers, .glb), and each
+// of them gzip-compressed (name.obj.gz and so on). Parsing works on a buffer
+// in memory, with no Embree and no global state, so that it can be tested and
+// fuzzed on its own. Every malformed input gives false and a one-line reason.
 #pragma once
 
 #include <cstddef>
@@ -22,21 +24,11 @@ struct Mesh {
     std::vector<uint32_t> triangles; // three position indices per triangle
 };
 
-// The most vertices or faces a file may declare. Larger counts are refused
-// before anything is allocated, so a hostile header cannot exhaust memory.
-constexpr size_t max_mesh_elements = size_t(1) << 26;
-
-// Wavefront OBJ: v, vn and f records (f with v, v/t, v//n or v/t/n corners,
-// negative indices counted from the end, polygons split into a fan). Normals
-// are kept only when every corner names one that matches its position's.
-bool parse_obj(const char* data, size_t size, Mesh& mesh, std::string& error);
-
-// Stanford PLY, ascii or binary little endian: a vertex element with x, y, z
-// (and nx, ny, nz if present) and a face element with a list of indices,
-// split into a fan. Other elements and properties are skipped.
-bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error);
-
-// Chooses the parser by the file name's extension (.obj or .ply, any case).
+// Parses a mesh file held in memory, the format chosen by the name's
+// extension (.obj, .ply, .stl, .gltf, .glb, any case, optionally followed by
+// .gz). Polygons are triangulated (concave ones too); positions are kept as
+// the file has them, and so are vertex normals where the file gives every
+// vertex one (STL's facet normals are not vertex normals and are dropped).
 bool parse_mesh(const std::string& name, const char* data, size_t size, Mesh& mesh,
                 std::string& error);
 
@@ -46,8 +38,11 @@ bool parse_mesh(const std::string& name, const char* data, size_t size, Mesh& me
 bool load_mesh(const std::string& path, Mesh& mesh, std::string& error);
 
 // Checks what rendering needs: at least one triangle, indices in range,
-// finite coordinates. Then fills in area-weighted vertex normals when the
-// file had none, or had some that are not finite or of zero length.
+// finite coordinates. Then fills in area-weighted unit vertex normals when
+// the file had none, or had some that are not finite or of zero length. They
+// are summed over positions welded together (mesh_weld.h), so that a vertex
+// split at a texture seam gets the same normal on both sides; their sign
+// follows the triangles' winding (counter-clockwise seen from outside).
 bool prepare_mesh(Mesh& mesh, std::string& error);
 
 } // namespace preview

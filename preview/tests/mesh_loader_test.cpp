@@ -1,120 +1,206 @@
-// The OBJ and PLY parsers: what they read, and that malformed input of any
-// kind gives a reason instead of a crash or a half-read mesh.
+// Mesh loading: the files a hand-written reader got wrong, each format read,
+// the refusals and their one-line reasons, and the normals prepare_mesh
+// computes.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "preview/mesh_loader.h"
 
 namespace {
 
+using preview::Float3;
 using preview::Mesh;
+
+// The files beside this test, in data/.
+const std::string data_dir = [] {
+    const std::string here = __FILE__;
+    return here.substr(0, here.rfind('/')) + "/data/";
+}();
+
+std::string contents(const std::string& name) {
+    std::ifstream file(data_dir + name, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 bool parse(const std::string& name, const std::string& text, Mesh& mesh, std::string& error) {
     return preview::parse_mesh(name, text.data(), text.size(), mesh, error) &&
            preview::prepare_mesh(mesh, error);
 }
 
-// Little-endian bytes of a float, an int32 and a byte, for binary PLY bodies.
-void put_float(std::string& out, float v) {
-    uint32_t u;
-    std::memcpy(&u, &v, 4);
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(char((u >> (8 * i)) & 0xFF));
-    }
-}
-void put_int(std::string& out, int32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(char((uint32_t(v) >> (8 * i)) & 0xFF));
-    }
+// Twice the signed area of triangle t, seen from +z.
+double signed_area2(const Mesh& mesh, size_t t) {
+    const Float3 a = mesh.positions[mesh.triangles[3 * t]];
+    const Float3 b = mesh.positions[mesh.triangles[3 * t + 1]];
+    const Float3 c = mesh.positions[mesh.triangles[3 * t + 2]];
+    return (double(b.x) - a.x) * (double(c.y) - a.y) - (double(b.y) - a.y) * (double(c.x) - a.x);
 }
 
-const char* const binary_header = "ply\nformat binary_little_endian 1.0\n"
-                                  "element vertex 4\nproperty float x\nproperty float y\n"
-                                  "property float z\nproperty uchar red\n"
-                                  "element face 1\nproperty list uchar int vertex_indices\n"
-                                  "end_header\n";
-
-std::string binary_square() {
-    std::string text = binary_header;
-    const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
-    for (const auto& c : corners) {
-        put_float(text, c[0]);
-        put_float(text, c[1]);
-        put_float(text, 0.0f);
-        text.push_back(char(200)); // red, skipped
-    }
-    text.push_back(4);
-    for (int32_t i = 0; i < 4; ++i) {
-        put_int(text, i);
-    }
-    return text;
-}
-
-TEST(ObjLoader, ReadsPolygonsAsFansWithAnyCornerForm) {
+TEST(MeshFiles, ReadWhatTheOldReaderRefused) {
     Mesh mesh;
     std::string error;
-    const std::string text = "# a square and a triangle\r\n"
-                             "v 0 0 0\r\nv 1 0 0\r\nv 1 1 0\r\nv 0 1 0\r\nvt 0 0\r\n"
-                             "o thing\r\n\r\n"
-                             "f 1/1 2/1 3/1 4/1\r\n"
-                             "f -4 -3 -1\r\n";
-    ASSERT_TRUE(parse("a.OBJ", text, mesh, error)) << error;
+    // Faces before their vertices, one continued over two lines, one with
+    // indices counted from the end: the same three triangles of the square.
+    ASSERT_TRUE(preview::load_mesh(data_dir + "continued_forward.obj", mesh, error)) << error;
     ASSERT_EQ(mesh.triangles.size(), 9u);
-    EXPECT_EQ(mesh.triangles[3], 0u);
-    EXPECT_EQ(mesh.triangles[4], 2u);
-    EXPECT_EQ(mesh.triangles[5], 3u);
-    EXPECT_EQ(mesh.triangles[8], 3u); // -1 is the last vertex
-    // No normals in the file: computed, facing +z for a counter-clockwise square.
-    ASSERT_EQ(mesh.normals.size(), 4u);
-    for (const auto& n : mesh.normals) {
-        EXPECT_FLOAT_EQ(n.z, 1.0f);
+    for (size_t t = 0; t < 3; ++t) {
+        EXPECT_DOUBLE_EQ(signed_area2(mesh, t), 1.0) << t;
+    }
+    // Binary big endian, plain and gzip-compressed, its data starting with a
+    // newline byte: the square, its normals kept (the file's (0, 0, 2), unit).
+    for (const char* name : {"big_endian.ply", "big_endian.ply.gz"}) {
+        ASSERT_TRUE(preview::load_mesh(data_dir + name, mesh, error)) << error;
+        ASSERT_EQ(mesh.positions.size(), 4u) << name;
+        EXPECT_EQ(mesh.positions[2].x, 1.0f);
+        EXPECT_EQ(mesh.positions[2].y, 1.0f);
+        EXPECT_EQ(mesh.triangles.size(), 6u);
+        EXPECT_EQ(mesh.normals[3].z, 1.0f);
+    }
+    // A material library that is not there, then lines Assimp does not know:
+    // read (Assimp 5.2 itself crashes here when it looks for the library).
+    ASSERT_TRUE(parse("m.obj", "mtllib gone.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\na\ng grp\n",
+                      mesh, error))
+        << error;
+    // A 2000-corner convex face: 1998 triangles covering the polygon.
+    std::string text;
+    const double pi = std::acos(-1.0);
+    for (int i = 0; i < 2000; ++i) {
+        text += "v " + std::to_string(std::cos(2 * pi * i / 2000)) + " " +
+                std::to_string(std::sin(2 * pi * i / 2000)) + " 0\n";
+    }
+    text += "f";
+    for (int i = 1; i <= 2000; ++i) {
+        text += " " + std::to_string(i);
+    }
+    ASSERT_TRUE(parse("round.obj", text + "\n", mesh, error)) << error;
+    EXPECT_EQ(mesh.triangles.size(), 3u * 1998u);
+}
+
+// Ear clipping, not a fan: every triangle lies inside the concave outline
+// (wound as it is) and together they cover exactly its area, 12.
+TEST(MeshFiles, TriangulateAConcavePolygonInsideItsOutline) {
+    for (const char* name : {"concave.obj", "concave.obj.gz"}) {
+        Mesh mesh;
+        std::string error;
+        ASSERT_TRUE(preview::load_mesh(data_dir + name, mesh, error)) << error;
+        ASSERT_EQ(mesh.triangles.size(), 12u) << name;
+        double area2 = 0.0;
+        for (size_t t = 0; t < 4; ++t) {
+            EXPECT_GT(signed_area2(mesh, t), 0.0) << name << " triangle " << t;
+            area2 += signed_area2(mesh, t);
+        }
+        EXPECT_DOUBLE_EQ(area2, 24.0) << name;
     }
 }
 
-TEST(ObjLoader, KeepsFileNormalsOnlyWhenEachVertexHasOne) {
+TEST(MeshFiles, ReadStlAndGltfAsTheirFilesPlaceThem) {
     Mesh mesh;
     std::string error;
-    const std::string with = "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 2\nvn 1 0 0\n"
-                             "f 1//2 2//2 3//2\n";
-    ASSERT_TRUE(parse("a.obj", with, mesh, error)) << error;
-    EXPECT_FLOAT_EQ(mesh.normals[0].x, 1.0f); // the file's, normalised
-    // Vertex 1 with two different normals: smooth normals are computed instead.
-    const std::string split = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nvn 1 0 0\nvn 0 1 0\n"
-                              "f 1//1 2//1 3//1\nf 2//2 4//2 3//2\n";
-    ASSERT_TRUE(parse("a.obj", split, mesh, error)) << error;
-    EXPECT_FLOAT_EQ(mesh.normals[0].z, 1.0f);
+    // STL: the facet's own normal (+x) is not a vertex normal; the computed
+    // one follows the winding (+z).
+    ASSERT_TRUE(preview::load_mesh(data_dir + "triangle.stl", mesh, error)) << error;
+    ASSERT_EQ(mesh.triangles.size(), 3u);
+    EXPECT_EQ(mesh.normals[0].z, 1.0f);
+    // glTF, its buffer embedded, in a .glb, or in a file beside it: the node
+    // moves the triangle to z = 5.
+    for (const char* name : {"triangle.gltf", "triangle.glb", "beside.gltf"}) {
+        ASSERT_TRUE(preview::load_mesh(data_dir + name, mesh, error)) << name << ": " << error;
+        ASSERT_EQ(mesh.positions.size(), 3u) << name;
+        EXPECT_EQ(mesh.positions[1].x, 1.0f) << name;
+        EXPECT_EQ(mesh.positions[1].z, 5.0f) << name;
+    }
+    // A mirroring node keeps the triangle facing the side its winding said.
+    std::string mirrored = contents("triangle.gltf");
+    const std::string moved = "\"translation\": [0, 0, 5]";
+    mirrored.replace(mirrored.find(moved), moved.size(), "\"scale\": [-1, 1, 1]");
+    ASSERT_TRUE(parse("m.gltf", mirrored, mesh, error)) << error;
+    EXPECT_EQ(mesh.positions[1].x, -1.0f);
+    EXPECT_EQ(mesh.normals[0].z, 1.0f);
+    // Parsing a buffer reads no other file, even one named by its full path.
+    std::string beside = contents("beside.gltf");
+    beside.replace(beside.find("beside.bin"), 10, data_dir + "beside.bin");
+    EXPECT_FALSE(parse("beside.gltf", beside, mesh, error));
+    EXPECT_FALSE(error.empty());
+    // Only the format named is read: neither an OFF file called .gltf, nor an
+    // OBJ one, which would escape the checks made on OBJ files (Assimp 5.2
+    // crashes on this one).
+    EXPECT_FALSE(parse("m.gltf", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n", mesh, error));
+    EXPECT_FALSE(parse("m.gltf", std::string("j\nmtllib tl\0a\np ", 16), mesh, error));
 }
 
-TEST(ObjLoader, RefusesMalformedRecordsWithTheirLine) {
+TEST(MeshFiles, RefuseBadFilesWithOneLineNamingTheReason) {
     const struct {
-        const char* text;
-        const char* reason;
+        std::string name;
+        std::string reason; // after "mesh PATH: "
     } cases[] = {
-        {"v 0 0\n", "OBJ line 1: expected three numbers after 'v'"},
-        {"v 0 0 x\n", "OBJ line 1: expected three numbers after 'v'"},
-        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n", "OBJ line 4: face corner '4' names no earlier"},
-        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 0\n", "face corner '0'"},
-        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 -4\n", "face corner '-4'"},
-        {"v 0 0 0\nv 1 0 0\nf 1 2\n", "OBJ line 3: a face needs at least three corners"},
-        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 99999999999999999999\n", "names no earlier"},
-        {"v 0 0 0\nv 1 0 0\nv 0 1 0\n", "the mesh has no triangles"},
-        {"", "the mesh has no triangles"},
-        {"v 0 0 0\nv 1 inf 0\nv 0 1 0\nf 1 2 3\n", "vertex 1 has a coordinate that is not"},
-        {"v 0 0 0\nv 1 0 0\nv nan 1 0\nf 1 2 3\n", "vertex 2 has a coordinate that is not"},
+        {"no_triangles.obj", "the mesh has no triangles"},
+        {"nan_vertex.obj", "vertex 1 has a coordinate that is not a finite number"},
+        {"bad_face.obj", "OBJ: Invalid face index."},
+        {"truncated.ply", "PLY: vertex 0: bad or truncated value"},
+        {"truncated_big_endian.ply", "PLY: face 0: truncated list"},
+        {"model.3ds", "unknown mesh format '3ds' (expected .obj, .ply, .stl, .gltf or .glb"},
+        {"beside.bin", "unknown mesh format 'bin'"},
     };
     for (const auto& c : cases) {
         Mesh mesh;
         std::string error;
-        EXPECT_FALSE(parse("m.obj", c.text, mesh, error)) << c.text;
-        EXPECT_NE(error.find(c.reason), std::string::npos) << c.text << " gave: " << error;
+        EXPECT_FALSE(preview::load_mesh(data_dir + c.name, mesh, error)) << c.name;
+        EXPECT_EQ(error.rfind("mesh " + data_dir + c.name + ": " + c.reason, 0), 0u) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+    // Out of range (Assimp's own OBJ check), cut short, empty, bad gzip.
+    const struct {
+        std::string name, text, reason;
+    } buffers[] = {
+        {"m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n", "OBJ: vertex index out of range"},
+        {"m.obj", "", "the file is empty"},
+        {"m.obj", std::string("v 0 0 0\0\n", 9), "OBJ: the file holds a NUL byte"},
+        {"m.obj.gz", contents("concave.obj.gz").substr(0, 60), "gzip: the data is truncated"},
+        {"m.ply.gz", "plain text", "gzip: incorrect header check"},
+        {"m.txt.gz", "", "unknown mesh format 'txt.gz'"},
+    };
+    for (const auto& b : buffers) {
+        Mesh mesh;
+        std::string error;
+        EXPECT_FALSE(parse(b.name, b.text, mesh, error)) << b.name;
+        EXPECT_EQ(error.rfind(b.reason, 0), 0u) << b.name << " gave: " << error;
+    }
+    Mesh mesh;
+    std::string error;
+    EXPECT_FALSE(preview::load_mesh(data_dir, mesh, error));
+    EXPECT_EQ(error, "cannot read mesh " + data_dir);
+}
+
+// Every prefix of a valid file is a plausible truncated download: each must
+// parse to a valid mesh or fail with a reason (the sanitizer builds check the
+// reads). The buffer is copied to the heap at its exact length so that any
+// overrun is caught.
+TEST(MeshFiles, EveryTruncationFailsCleanly) {
+    for (const char* name : {"big_endian.ply", "triangle.glb", "continued_forward.obj"}) {
+        const std::string text = contents(name);
+        for (size_t length = 0; length < text.size(); ++length) {
+            std::unique_ptr<char[]> exact(new char[length == 0 ? 1 : length]);
+            std::memcpy(exact.get(), text.data(), length);
+            Mesh mesh;
+            std::string error;
+            if (preview::parse_mesh(name, exact.get(), length, mesh, error) &&
+                preview::prepare_mesh(mesh, error)) {
+                EXPECT_FALSE(mesh.triangles.empty());
+            } else {
+                EXPECT_FALSE(error.empty()) << name << " cut at " << length;
+            }
+        }
     }
 }
 
-TEST(PlyLoader, ReadsAsciiWithNormalsAndSkipsOtherElements) {
+TEST(PlyReader, ReadsAsciiWithNormalsAndSkipsOtherElements) {
     Mesh mesh;
     std::string error;
     const std::string text = "ply\nformat ascii 1.0\ncomment made by hand\n"
@@ -130,18 +216,7 @@ TEST(PlyLoader, ReadsAsciiWithNormalsAndSkipsOtherElements) {
     EXPECT_FLOAT_EQ(mesh.normals[2].z, 1.0f);
 }
 
-TEST(PlyLoader, ReadsBinaryLittleEndian) {
-    Mesh mesh;
-    std::string error;
-    ASSERT_TRUE(parse("m.ply", binary_square(), mesh, error)) << error;
-    ASSERT_EQ(mesh.positions.size(), 4u);
-    EXPECT_FLOAT_EQ(mesh.positions[2].x, 1.0f);
-    EXPECT_FLOAT_EQ(mesh.positions[2].y, 1.0f);
-    ASSERT_EQ(mesh.triangles.size(), 6u);
-    EXPECT_EQ(mesh.triangles[5], 3u);
-}
-
-TEST(PlyLoader, RefusesMalformedHeadersAndBodies) {
+TEST(PlyReader, RefusesMalformedHeadersAndBodies) {
     const std::string vertex = "element vertex 3\nproperty float x\nproperty float y\n"
                                "property float z\n";
     const std::string face = "element face 1\nproperty list uchar int vertex_indices\n";
@@ -150,7 +225,7 @@ TEST(PlyLoader, RefusesMalformedHeadersAndBodies) {
         const char* reason;
     } cases[] = {
         {"obj\n", "does not start with 'ply'"},
-        {"ply\nformat binary_big_endian 1.0\nend_header\n", "binary_big_endian' is not supported"},
+        {"ply\nformat binary_middle_endian 1.0\nend_header\n", "is not a PLY format"},
         {"ply\n" + vertex + "end_header\n", "no format line"},
         {"ply\nformat ascii 1.0\n" + vertex, "no end_header"},
         {"ply\nformat ascii 1.0\nelement vertex 99999999999999\nend_header\n", "bad count"},
@@ -172,8 +247,6 @@ TEST(PlyLoader, RefusesMalformedHeadersAndBodies) {
          "face 0: truncated list"},
         {"ply\nformat ascii 1.0\n" + vertex + face + "end_header\n0 0 0\n1 0 0\n0 1 0\n-3 0\n",
          "bad or truncated list count"},
-        {"ply\nformat ascii 1.0\n" + vertex + "end_header\n0 0 0\n1 0 0\n0 1 0\n",
-         "the mesh has no triangles"},
     };
     for (const auto& c : cases) {
         Mesh mesh;
@@ -183,64 +256,34 @@ TEST(PlyLoader, RefusesMalformedHeadersAndBodies) {
     }
 }
 
-// Every prefix of a valid file is a plausible truncated download: each must
-// parse to a valid mesh or fail with a reason, reading nothing past its end
-// (the sanitizer builds check the reads). The buffer is copied to the heap
-// at its exact length so that any overrun is caught.
-TEST(MeshLoaders, EveryTruncationFailsCleanly) {
-    const std::string files[][2] = {
-        {"m.ply", binary_square()},
-        {"m.ply", "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
-                  "property float z\nelement face 1\nproperty list uchar int vertex_indices\n"
-                  "end_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n"},
-        {"m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1//1 2//1 3//1\n"},
-    };
-    for (const auto& file : files) {
-        const std::string& text = file[1];
-        for (size_t length = 0; length < text.size(); ++length) {
-            std::unique_ptr<char[]> exact(new char[length == 0 ? 1 : length]);
-            std::memcpy(exact.get(), text.data(), length);
-            Mesh mesh;
-            std::string error;
-            const bool ok = preview::parse_mesh(file[0], exact.get(), length, mesh, error) &&
-                            preview::prepare_mesh(mesh, error);
-            if (ok) {
-                EXPECT_FALSE(mesh.triangles.empty());
-            } else {
-                EXPECT_FALSE(error.empty()) << file[0] << " cut at " << length;
-            }
-        }
-    }
+TEST(MeshPreparation, ComputesOutwardNormalsOnWeldedPositions) {
+    // A closed tetrahedron wound outward, its corner (1, 0, 0) split in three
+    // as a UV seam splits vertices: every normal points away from the centre,
+    // and every copy of the corner gets the normal of the whole corner, +x
+    // (its three faces' cross products, (0, 0, -1), (0, -1, 0) and (1, 1, 1),
+    // sum to (1, 0, 0); a copy that saw one face alone would not).
     Mesh mesh;
-    std::string error;
-    EXPECT_FALSE(preview::parse_mesh("m.obj", nullptr, 0, mesh, error) &&
-                 preview::prepare_mesh(mesh, error));
-    EXPECT_FALSE(preview::parse_mesh("m.stl", "solid", 5, mesh, error));
-    EXPECT_NE(error.find("unknown mesh format 'stl'"), std::string::npos);
-}
-
-TEST(MeshPreparation, ComputesOutwardAreaWeightedNormals) {
-    // A closed tetrahedron wound outward: each vertex normal points away from
-    // the centre.
-    Mesh mesh;
-    mesh.positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    mesh.triangles = {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3};
+    mesh.positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 0}, {1, 0, 0}};
+    mesh.triangles = {0, 2, 1, 0, 4, 3, 0, 3, 2, 5, 2, 3};
     std::string error;
     ASSERT_TRUE(preview::prepare_mesh(mesh, error)) << error;
-    for (size_t v = 0; v < 4; ++v) {
-        const auto p = mesh.positions[v];
-        const auto n = mesh.normals[v];
+    for (size_t v = 0; v < mesh.positions.size(); ++v) {
+        const Float3 p = mesh.positions[v], n = mesh.normals[v];
         const float away = (p.x - 0.25f) * n.x + (p.y - 0.25f) * n.y + (p.z - 0.25f) * n.z;
         EXPECT_GT(away, 0.0f) << v;
         EXPECT_NEAR(n.x * n.x + n.y * n.y + n.z * n.z, 1.0f, 1e-6f);
     }
+    for (size_t copy : {1u, 4u, 5u}) {
+        EXPECT_NEAR(mesh.normals[copy].x, 1.0f, 1e-6f) << copy;
+    }
     // File normals of zero length are replaced, not divided by zero.
-    mesh.normals.assign(4, preview::Float3{0, 0, 0});
+    mesh.normals.assign(6, Float3{0, 0, 0});
     ASSERT_TRUE(preview::prepare_mesh(mesh, error));
-    EXPECT_TRUE(std::isfinite(mesh.normals[0].x));
-    EXPECT_NEAR(mesh.normals[0].x * mesh.normals[0].x + mesh.normals[0].y * mesh.normals[0].y +
-                    mesh.normals[0].z * mesh.normals[0].z,
-                1.0f, 1e-6f);
+    EXPECT_GT(mesh.normals[0].x * -0.25f + mesh.normals[0].y * -0.25f, 0.0f);
+    // A triangle naming a vertex that does not exist is refused.
+    mesh.triangles.back() = 6;
+    EXPECT_FALSE(preview::prepare_mesh(mesh, error));
+    EXPECT_EQ(error, "a triangle names a vertex that does not exist");
 }
 
 } // namespace

@@ -1,0 +1,48 @@
+import struct, base64, gzip, json, os, sys
+# Writes the small mesh files of the mesh loader tests: python3 make_data.py DIR
+D = sys.argv[1]
+def w(name, data):
+    open(os.path.join(D, name), 'wb').write(data if isinstance(data, bytes) else data.encode())
+
+# OBJ: a face split over two lines by '\', naming vertices defined later and counted from the end.
+w('continued_forward.obj', "# faces before their vertices, one split by a backslash\n"
+  "f 1 2 \\\n  3\nf 1 3 4\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf -4 -2 -1\n")
+# A concave hexagon (an arrow) whose fan from the first corner leaves the outline.
+w('concave.obj', "v 0 0 0\nv 4 0 0\nv 4 4 0\nv 2 1 0\nv 0 4 0\nv -1 2 0\nf 2 3 4 5 6 1\n")
+# PLY, binary big endian, with normals, its data starting with a newline byte
+# (a flags value of 10), which Assimp 5.2 misreads.
+hdr = ("ply\nformat binary_big_endian 1.0\nelement vertex 4\nproperty uchar flags\n"
+       "property float x\nproperty float y\n"
+       "property float z\nproperty float nx\nproperty float ny\nproperty float nz\n"
+       "element face 1\nproperty list uchar int vertex_indices\nend_header\n")
+square = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]
+body = b''.join(struct.pack('>B6f', 10, *p, 0, 0, 2) for p in square) + struct.pack('>B4i', 4, 0, 1, 2, 3)
+w('big_endian.ply', hdr.encode() + body)
+w('truncated_big_endian.ply', hdr.encode() + body[:-6])
+# STL, binary: one facet with a wrong facet normal (the file's normals are not used).
+w('triangle.stl', b'made by hand'.ljust(80, b' ') + struct.pack('<I', 1) +
+  struct.pack('<12fH', 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0))
+# glTF 2: a triangle moved by its node to z = 5, the buffer embedded, in a .glb, or beside.
+binary = struct.pack('<9f', 0, 0, 0, 1, 0, 0, 0, 1, 0) + struct.pack('<3H', 0, 1, 2) + b'\0\0'
+def gltf(uri):
+    buf = {"byteLength": 42}
+    if uri is not None: buf["uri"] = uri
+    return {"asset": {"version": "2.0"}, "buffers": [buf],
+        "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 36},
+                        {"buffer": 0, "byteOffset": 36, "byteLength": 6}],
+        "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+                       "min": [0, 0, 0], "max": [1, 1, 0]},
+                      {"bufferView": 1, "componentType": 5123, "count": 3, "type": "SCALAR"}],
+        "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "indices": 1}]}],
+        "nodes": [{"mesh": 0, "translation": [0, 0, 5]}], "scenes": [{"nodes": [0]}], "scene": 0}
+w('triangle.gltf', json.dumps(gltf("data:application/octet-stream;base64," + base64.b64encode(binary[:42]).decode())))
+w('beside.gltf', json.dumps(gltf("beside.bin")))
+w('beside.bin', binary[:42])
+j = json.dumps(gltf(None)).encode(); j += b' ' * (-len(j) % 4)
+glb = struct.pack('<I4s', len(j), b'JSON') + j + struct.pack('<I4s', len(binary), b'BIN\0') + binary
+w('triangle.glb', struct.pack('<4sII', b'glTF', 2, 12 + len(glb)) + glb)
+# gzip: the concave OBJ in two concatenated members, and the big-endian PLY.
+obj = open(os.path.join(D, 'concave.obj'), 'rb').read()
+half = len(obj) // 2
+w('concave.obj.gz', gzip.compress(obj[:half], mtime=0) + gzip.compress(obj[half:], mtime=0))
+w('big_endian.ply.gz', gzip.compress(open(os.path.join(D, 'big_endian.ply'), 'rb').read(), mtime=0))
