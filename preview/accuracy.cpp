@@ -14,6 +14,17 @@
 namespace preview {
 namespace {
 
+// The hit on the tessellation under an exact surface point: a short ray from
+// just above it, down the exact normal.
+bool hit_under(const Scene& scene, const SurfacePoint& p, Hit& hit) {
+    const double lift = 0.05;
+    const Vector origin{float(p.position.x + lift * p.normal.x),
+                        float(p.position.y + lift * p.normal.y),
+                        float(p.position.z + lift * p.normal.z)};
+    const Vector down{float(-p.normal.x), float(-p.normal.y), float(-p.normal.z)};
+    return scene.intersect(origin, down, nullptr, hit);
+}
+
 struct Statistics {
     int count = 0;
     int invalid = 0; // NaN or infinite estimates
@@ -148,14 +159,8 @@ EstimatedRow measure_estimated(const Plugin& plugin, const Scene& scene, const S
     std::vector<Hit> hits;
     std::vector<double> exact;
     for (const auto& st : area_samples(surface, points, 4242u + unsigned(surface.kind))) {
-        const SurfacePoint p = evaluate(surface, st.first, st.second);
-        const double lift = 0.05;
-        const Vector origin{float(p.position.x + lift * p.normal.x),
-                            float(p.position.y + lift * p.normal.y),
-                            float(p.position.z + lift * p.normal.z)};
-        const Vector down{float(-p.normal.x), float(-p.normal.y), float(-p.normal.z)};
         Hit hit;
-        if (!scene.intersect(origin, down, nullptr, hit)) {
+        if (!hit_under(scene, evaluate(surface, st.first, st.second), hit)) {
             continue;
         }
         // The parameters of the hit, blended from its triangle's vertices.
@@ -246,14 +251,8 @@ void accuracy_report(const Plugin& plugin, int points, int tessellation, FILE* o
         std::vector<ExactCurvature> exact;
         while (int(hits.size()) < points) {
             const double s = uniform(random), t = 0.02 + 0.96 * uniform(random);
-            const SurfacePoint p = evaluate(surface, s, t);
-            const double lift = 0.05;
-            const Vector origin{float(p.position.x + lift * p.normal.x),
-                                float(p.position.y + lift * p.normal.y),
-                                float(p.position.z + lift * p.normal.z)};
-            const Vector down{float(-p.normal.x), float(-p.normal.y), float(-p.normal.z)};
             Hit hit;
-            if (!scene.intersect(origin, down, nullptr, hit)) {
+            if (!hit_under(scene, evaluate(surface, s, t), hit)) {
                 continue;
             }
             hits.push_back(hit);
