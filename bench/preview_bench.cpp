@@ -54,24 +54,6 @@ double median(std::vector<double> v) {
     return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
-// Centres the mesh on the origin and scales its largest extent to 2, as the
-// preview's --fit 2 does.
-void place_mesh(preview::Mesh& mesh) {
-    preview::Float3 lo = mesh.positions[0], hi = mesh.positions[0];
-    for (const preview::Float3& p : mesh.positions) {
-        lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
-        hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
-    }
-    const double extent =
-        std::fmax(std::fmax(double(hi.x) - lo.x, double(hi.y) - lo.y), double(hi.z) - lo.z);
-    const double scale = extent > 0.0 ? 2.0 / extent : 1.0;
-    const double cx = 0.5 * (double(lo.x) + hi.x), cy = 0.5 * (double(lo.y) + hi.y),
-                 cz = 0.5 * (double(lo.z) + hi.z);
-    for (preview::Float3& p : mesh.positions) {
-        p = {float((p.x - cx) * scale), float((p.y - cy) * scale), float((p.z - cz) * scale)};
-    }
-}
-
 bool read_model(const std::string& path, preview::Mesh& mesh, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -84,7 +66,7 @@ bool read_model(const std::string& path, preview::Mesh& mesh, std::string& error
         !preview::prepare_mesh(mesh, error)) {
         return false;
     }
-    place_mesh(mesh);
+    preview::place_mesh(mesh, 2.0f); // as the preview's --fit 2
     return true;
 }
 

@@ -30,24 +30,6 @@ void warn(const std::string& message) {
     std::fprintf(stderr, "bendlens-preview: warning: %s\n", message.c_str());
 }
 
-// Centres the mesh on the origin and, with a fit size, scales its largest
-// extent to that size.
-void place_mesh(preview::Mesh& mesh, float fit) {
-    preview::Float3 lo = mesh.positions[0], hi = mesh.positions[0];
-    for (const preview::Float3& p : mesh.positions) {
-        lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
-        hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
-    }
-    const double extent =
-        std::fmax(std::fmax(double(hi.x) - lo.x, double(hi.y) - lo.y), double(hi.z) - lo.z);
-    const double scale = fit > 0.0f && extent > 0.0 ? fit / extent : 1.0;
-    const double cx = 0.5 * (double(lo.x) + hi.x), cy = 0.5 * (double(lo.y) + hi.y),
-                 cz = 0.5 * (double(lo.z) + hi.z);
-    for (preview::Float3& p : mesh.positions) {
-        p = {float((p.x - cx) * scale), float((p.y - cy) * scale), float((p.z - cz) * scale)};
-    }
-}
-
 bool is_exr(const std::string& path) {
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || path.size() - dot != 4) {
@@ -85,7 +67,7 @@ bool build_scene(const preview::Options& options, preview::Scene& scene, std::st
         if (!preview::load_mesh(options.mesh, mesh, error)) {
             return false;
         }
-        place_mesh(mesh, options.fit);
+        preview::place_mesh(mesh, options.fit);
         scene.add_mesh(options.mesh, std::move(mesh), {0.0f, 0.0f, 0.0f}, source, options.rings);
     } else {
         const std::vector<preview::Surface> surfaces = preview::builtin_surfaces();

@@ -467,4 +467,23 @@ bool load_mesh(const std::string& path, Mesh& mesh, std::string& error) {
     return true;
 }
 
+void place_mesh(Mesh& mesh, float fit) {
+    if (mesh.positions.empty()) {
+        return;
+    }
+    Float3 lo = mesh.positions[0], hi = mesh.positions[0];
+    for (const Float3& p : mesh.positions) {
+        lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
+        hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
+    }
+    const double extent =
+        std::fmax(std::fmax(double(hi.x) - lo.x, double(hi.y) - lo.y), double(hi.z) - lo.z);
+    const double scale = fit > 0.0f && extent > 0.0 ? fit / extent : 1.0;
+    const double cx = 0.5 * (double(lo.x) + hi.x), cy = 0.5 * (double(lo.y) + hi.y),
+                 cz = 0.5 * (double(lo.z) + hi.z);
+    for (Float3& p : mesh.positions) {
+        p = {float((p.x - cx) * scale), float((p.y - cy) * scale), float((p.z - cz) * scale)};
+    }
+}
+
 } // namespace preview

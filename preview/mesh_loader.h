@@ -45,4 +45,8 @@ bool load_mesh(const std::string& path, Mesh& mesh, std::string& error);
 // follows the triangles' winding (counter-clockwise seen from outside).
 bool prepare_mesh(Mesh& mesh, std::string& error);
 
+// Centres the mesh on the origin and, with a positive fit size, scales its
+// largest extent to that size (the preview's --fit).
+void place_mesh(Mesh& mesh, float fit);
+
 } // namespace preview
