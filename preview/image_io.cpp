@@ -215,6 +215,10 @@ bool known_image_extension(const std::string& path) {
     return extension == "png" || extension == "exr";
 }
 
+bool is_exr_path(const std::string& path) {
+    return extension_of(path) == "exr";
+}
+
 bool write_image(const Image& image, const std::string& path, std::string& error) {
     return write_image(image, path, ImageStyle{}, error);
 }

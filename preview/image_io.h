@@ -55,4 +55,7 @@ bool check_writable(const std::string& path, std::string& error);
 // True for a path whose extension write_image knows.
 bool known_image_extension(const std::string& path);
 
+// True for a path write_image writes as OpenEXR (.exr, any case).
+bool is_exr_path(const std::string& path);
+
 } // namespace preview

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -28,18 +27,6 @@ int fail(const std::string& message) {
 
 void warn(const std::string& message) {
     std::fprintf(stderr, "bendlens-preview: warning: %s\n", message.c_str());
-}
-
-bool is_exr(const std::string& path) {
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos || path.size() - dot != 4) {
-        return false;
-    }
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension) {
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension == "exr";
 }
 
 // --derivatives: automatic is exact on the built-in surfaces, estimated on a
@@ -246,7 +233,7 @@ int main(int argc, char** argv) {
     // The measure's spread goes into the summary line; an EXR also keeps the
     // measure and the principal curvatures as layers of their own.
     settings.read_measure = true;
-    settings.read_principal = is_exr(options.output);
+    settings.read_principal = preview::is_exr_path(options.output);
     if (options.auto_range) {
         choose_auto_range(scene, plugin, instance, settings);
     }
