@@ -1,5 +1,6 @@
 #include "preview/image_io.h"
 
+#include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <OpenEXR/ImfOutputFile.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,20 +37,28 @@ std::string extension_of(const std::string& path) {
     return extension;
 }
 
-// A temporary file beside path, named to the interrupt handler from the
-// moment it exists until forget_partial is called; -1 when none can be made.
+// A temporary file beside path (so that rename() stays in one file system
+// and is atomic), named to the interrupt handler from before it exists until
+// forget_partial is called; -1 when none can be made. The name is registered
+// first and the file then created exclusively, so no signal can fall between
+// its creation and its registration. The process id keeps the names of
+// concurrent runs apart; a stale file of the same name is stepped over.
 int create_partial(const std::string& path, std::string& temporary) {
-    // A unique name beside the target, so rename() stays in one file system
-    // and is atomic. The extension stays last for OpenEXR.
-    std::string pattern = path + ".partial-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int descriptor = mkstemp(name.data());
-    if (descriptor >= 0) {
-        set_partial_file(name.data());
-        temporary = name.data();
+    const std::string stem = path + ".partial-" + std::to_string(long(getpid())) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = stem + std::to_string(attempt);
+        set_partial_file(name.c_str());
+        const int descriptor = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (descriptor >= 0) {
+            temporary = name;
+            return descriptor;
+        }
+        set_partial_file(nullptr);
+        if (errno != EEXIST) {
+            break;
+        }
     }
-    return descriptor;
+    return -1;
 }
 
 // Called only once the file has been renamed or removed: until then an
@@ -241,8 +251,6 @@ bool write_image(const Image& image, const std::string& path, const ImageStyle& 
         error = "cannot create a file beside " + path;
         return false;
     }
-    // mkstemp makes the file private; an image is for everyone to read.
-    fchmod(descriptor, 0644);
     bool written = false;
     if (extension == "png") {
         FILE* file = fdopen(descriptor, "wb");
