@@ -22,6 +22,19 @@ CurvatureEstimate principal_curvatures(float a, float b, float c) {
         return estimate;
     }
     float d = b * b - (a * 4.0f) * c;
+    // Coefficients of very large derivatives (components from about 2.5e6)
+    // overflow b*b or 4ac although each is finite. Dividing all three by the
+    // same power of two leaves the roots as they are and keeps d in range;
+    // the steps below then use the scaled values. Where d was finite nothing
+    // changes.
+    if (!std::isfinite(d) && std::isfinite(a) && std::isfinite(b) && std::isfinite(c)) {
+        const int exponent =
+            std::ilogb(std::fmax(std::fabs(a), std::fmax(std::fabs(b), std::fabs(c))));
+        a = std::scalbn(a, -exponent);
+        b = std::scalbn(b, -exponent);
+        c = std::scalbn(c, -exponent);
+        d = b * b - (a * 4.0f) * c;
+    }
     // The roots are real for any real surface; a negative d is rounding, so it
     // is read as the double root. A NaN d keeps its NaN.
     if (d < 0.0f) {
@@ -31,7 +44,8 @@ CurvatureEstimate principal_curvatures(float a, float b, float c) {
     const double root = std::sqrt(double(d));
     const double q_wide = b < 0.0f ? -0.5 * (double(b) - root) : -0.5 * (double(b) + root);
     const float q = float(q_wide);
-    // q is zero only for b = d = 0: the double root -b/2a = 0.
+    // q is zero when b and d are (or when it underflows): the double root
+    // -b/2a = 0, not 0/0.
     estimate.k1 = q == 0.0f ? 0.0f : c / q;
     estimate.k2 = q / a;
     return estimate;

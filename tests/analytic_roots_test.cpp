@@ -59,6 +59,20 @@ TEST(AnalyticRoots, NegativeDiscriminantIsTheDoubleRoot) {
     EXPECT_EQ(e.k2, -1.0f);
 }
 
+TEST(AnalyticRoots, OnlyAnOverflowedDiscriminantIsRescaled) {
+    // b*b = 2^202 overflows: scaled by 2^-101, by hand a = c = 1/2 and b = 1
+    // give d = 0 and q = -1/2, so k1 = c/q = -1 and k2 = q/a = -1.
+    CurvatureEstimate e = principal_curvatures(0x1p100f, 0x1p101f, 0x1p100f);
+    EXPECT_EQ(e.k1, -1.0f);
+    EXPECT_EQ(e.k2, -1.0f);
+    // d finite (1 - 4 = -3, read as 0): the values stand as given. Scaled by
+    // 2^-120, c would underflow to 0 and k1 become -0; unscaled, by hand,
+    // q = -0.5, k1 = 2^-120 / -0.5 and k2 = -0.5 / 2^120.
+    e = principal_curvatures(0x1p120f, 1.0f, 0x1p-120f);
+    EXPECT_EQ(bits(e.k1), bits(-0x1p-119f));
+    EXPECT_EQ(bits(e.k2), bits(-0x1p-121f));
+}
+
 TEST(AnalyticRoots, NaNDiscriminantKeepsItsNaN) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const CurvatureEstimate e = principal_curvatures(1.0f, nan, 1.0f);

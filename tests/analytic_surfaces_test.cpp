@@ -136,6 +136,21 @@ TEST(AnalyticSurfaces, SphereReadsMinusOneOverRadiusEverywhere) {
     }
 }
 
+TEST(AnalyticSurfaces, SphereReadsMinusOneOverRadiusAtArchitecturalScale) {
+    // From a radius of about 2.5e6 b*b and 4ac leave the float range while a,
+    // b and c are finite; up to about 1e9, where E*G itself overflows, the
+    // curvature must still read -1/r, neither NaN nor flat.
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> angle(-3.1, 3.1), lat(-1.4, 1.4), log_radius(6.0, 9.0);
+    for (int i = 0; i < 500; ++i) {
+        const double r = i == 0 ? 1e7 : std::pow(10.0, log_radius(rng));
+        float lo, hi;
+        estimate(sphere(r, angle(rng), lat(rng)), lo, hi);
+        EXPECT_NEAR(lo, -1.0 / r, 1e-3 / r) << "radius " << r;
+        EXPECT_NEAR(hi, -1.0 / r, 1e-3 / r) << "radius " << r;
+    }
+}
+
 TEST(AnalyticSurfaces, CylinderHasOneFlatDirection) {
     std::mt19937 rng(2);
     std::uniform_real_distribution<double> angle(-3.1, 3.1), height(-5, 5), radius(0.05, 20.0);
