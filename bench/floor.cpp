@@ -112,14 +112,23 @@ Boolean shade_derivatives(Colour* result, RenderState* state, BendlensParameters
     float k1 = 0.0f;
     float k2 = 0.0f;
     if (a != 0.0f) {
-        float disc = b * b - (a * 4.0f) * c;
+        float aa = a, bb = b, cc = c;
+        float disc = bb * bb - (aa * 4.0f) * cc;
+        if (!std::isfinite(disc) && std::isfinite(aa) && std::isfinite(bb) && std::isfinite(cc)) {
+            const int exponent =
+                std::ilogb(std::fmax(std::fabs(aa), std::fmax(std::fabs(bb), std::fabs(cc))));
+            aa = std::scalbn(aa, -exponent);
+            bb = std::scalbn(bb, -exponent);
+            cc = std::scalbn(cc, -exponent);
+            disc = bb * bb - (aa * 4.0f) * cc;
+        }
         if (disc < 0.0f) {
             disc = 0.0f;
         }
         const double root = std::sqrt(double(disc));
-        const float q = float(b < 0.0f ? -0.5 * (double(b) - root) : -0.5 * (double(b) + root));
-        k1 = q == 0.0f ? 0.0f : c / q;
-        k2 = q / a;
+        const float q = float(bb < 0.0f ? -0.5 * (double(bb) - root) : -0.5 * (double(bb) + root));
+        k1 = q == 0.0f ? 0.0f : cc / q;
+        k2 = q / aa;
     }
     map_and_write(result, principal_measure(k1, k2, params->measure), params);
     return 1;
