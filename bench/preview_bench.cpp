@@ -25,9 +25,11 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
-#include "preview/plugin.h"
-#include "preview/render.h"
-#include "preview/scene.h"
+#include "preview/host/plugin.h"
+#include "preview/mesh/load.h"
+#include "preview/mesh/prepare.h"
+#include "preview/render/render.h"
+#include "preview/scene/scene.h"
 
 namespace {
 

@@ -15,8 +15,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "preview/mesh_curvature.h"
-#include "preview/mesh_loader.h"
+#include "preview/mesh/curvature.h"
+#include "preview/mesh/load.h"
+#include "preview/mesh/prepare.h"
 
 namespace {
 
@@ -82,10 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t t = 0; t < mesh.triangles.size(); t += 3) {
         const preview::Float3& n = mesh.normals[mesh.triangles[t]];
         for (const auto& bary : weights) {
-            Vector derivs[5];
+            preview::Float3 derivs[5];
             if (preview::derivatives_at(curvature, &mesh.triangles[t], bary, {n.x, n.y, n.z},
                                         derivs)) {
-                for (const Vector& d : derivs) {
+                for (const preview::Float3& d : derivs) {
                     check(std::isfinite(d.x) && std::isfinite(d.y) && std::isfinite(d.z),
                           "derivatives not finite");
                 }

@@ -18,7 +18,7 @@
 #include <type_traits>
 
 #include "declaration_reader.h"
-#include "preview/options.h"
+#include "preview/app/options.h"
 #include "shader/parameters.h"
 
 namespace {

@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include "preview/image_io.h"
-#include "preview/interrupt.h"
-#include "preview/legend.h"
+#include "preview/image/image_io.h"
+#include "preview/image/interrupt.h"
+#include "preview/image/legend.h"
 
 namespace {
 

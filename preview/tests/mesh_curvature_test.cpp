@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "preview/accuracy.h"
-#include "preview/mesh_curvature.h"
-#include "preview/mesh_weld.h"
-#include "preview/plugin.h"
-#include "preview/scene.h"
-#include "preview/surfaces.h"
+#include "preview/app/accuracy.h"
+#include "preview/host/plugin.h"
+#include "preview/mesh/curvature.h"
+#include "preview/mesh/load.h"
+#include "preview/mesh/weld.h"
+#include "preview/scene/scene.h"
+#include "preview/scene/surfaces.h"
 
 namespace {
 
@@ -164,9 +165,9 @@ TEST(MeshCurvature, ASeamGivesTheSameEstimateAsTheWeldedMesh) {
 
 // The second fundamental form of five derivative vectors, as a world
 // tensor: L t1 t1' + M (t1 t2' + t2 t1') + N t2 t2' for the unit normal n.
-void world_form(const Vector d[5], const Vector& n, double out[3][3]) {
+void world_form(const Float3 d[5], const Float3& n, double out[3][3]) {
     const double t1[3] = {d[0].x, d[0].y, d[0].z}, t2[3] = {d[1].x, d[1].y, d[1].z};
-    auto along = [&](const Vector& v) { return double(v.x) * n.x + double(v.y) * n.y + v.z * n.z; };
+    auto along = [&](const Float3& v) { return double(v.x) * n.x + double(v.y) * n.y + v.z * n.z; };
     const double l = along(d[2]), nn = along(d[3]), m = along(d[4]);
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
@@ -210,10 +211,10 @@ TEST(MeshCurvature, InterpolationTurnsWithTheMesh) {
             n[0] += bary[k] * nk.x, n[1] += bary[k] * nk.y, n[2] += bary[k] * nk.z;
         }
         const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-        const Vector normal{float(n[0] / length), float(n[1] / length), float(n[2] / length)};
+        const Float3 normal{float(n[0] / length), float(n[1] / length), float(n[2] / length)};
         const Float3 turned_normal = turn({normal.x, normal.y, normal.z});
-        const Vector normal_after{turned_normal.x, turned_normal.y, turned_normal.z};
-        Vector d0[5], d1[5];
+        const Float3 normal_after{turned_normal.x, turned_normal.y, turned_normal.z};
+        Float3 d0[5], d1[5];
         ASSERT_TRUE(preview::derivatives_at(before, corner, bary, normal, d0));
         ASSERT_TRUE(preview::derivatives_at(after, corner, bary, normal_after, d1));
         double f0[3][3], f1[3][3];
@@ -291,8 +292,8 @@ TEST(MeshCurvature, BadMeshesGiveFiniteDerivativesOrNone) {
         const bool all_valid =
             curvature.valid[corner[0]] && curvature.valid[corner[1]] && curvature.valid[corner[2]];
         for (const auto& bary : weights) {
-            for (const Vector& normal : {Vector{0, 0, 1}, Vector{0, 0, 0}, Vector{1, 1, 1}}) {
-                Vector derivs[5];
+            for (const Float3& normal : {Float3{0, 0, 1}, Float3{0, 0, 0}, Float3{1, 1, 1}}) {
+                Float3 derivs[5];
                 const bool given = preview::derivatives_at(curvature, corner, bary, normal, derivs);
                 EXPECT_TRUE(!given || all_valid) << "a corner without an estimate, triangle " << i;
                 for (int k = 0; k < 5 && given; ++k) {

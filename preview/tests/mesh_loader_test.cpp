@@ -10,7 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "preview/mesh_loader.h"
+#include "preview/mesh/load.h"
+#include "preview/mesh/prepare.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "preview/options.h"
-#include "preview/report.h"
+#include "preview/app/options.h"
+#include "preview/app/report.h"
 
 namespace preview {
 namespace {

@@ -12,10 +12,12 @@
 #include <fstream>
 #include <iterator>
 
-#include "preview/accuracy.h"
-#include "preview/image_io.h"
-#include "preview/plugin.h"
-#include "preview/render.h"
+#include "preview/app/accuracy.h"
+#include "preview/host/plugin.h"
+#include "preview/image/image_io.h"
+#include "preview/mesh/load.h"
+#include "preview/mesh/prepare.h"
+#include "preview/render/render.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
-#include "preview/host_state.h"
-#include "preview/scene.h"
+#include "preview/host/host_state.h"
+#include "preview/scene/scene.h"
 
 namespace {
 

@@ -1,0 +1,72 @@
+// The command line of bendlens-preview.
+#pragma once
+
+#include <string>
+
+#include "preview/host/host_state.h"
+#include "preview/image/image_io.h"
+#include "preview/render/render.h"
+
+namespace preview {
+
+struct Options {
+    // The shader's ten parameters, with the defaults of bendlens.mi.
+    BendlensParameters params{0, 0, 0, 1.0f, 1.0f, 0.0f, 0.5f, 0, 16.0f, 1.0f};
+    Connection connections[parameter_count];
+    std::string scene = "default"; // default, or one built-in surface by name
+    std::string mesh;              // a mesh file instead of the built-in scene
+    float fit = 0.0f;              // scale the mesh to this size (0: as it is)
+    int tessellation = 128;
+    bool free_form = false; // built-in surfaces offer no triangle data
+    // Where hit derivatives come from: automatic is exact on the built-in
+    // surfaces and estimated on a mesh.
+    enum class Derivatives {
+        automatic,
+        exact,
+        estimated,
+        none
+    } derivatives = Derivatives::automatic;
+    int rings = default_rings; // neighbourhood of the curvature estimate
+    View view;                 // --view, --up, --fov
+    int turntable = 0;         // images around the model (0: one image)
+    ImageStyle style;          // --background, --colormap, --legend
+    bool auto_range = false;   // choose range_max and range_min from the measure
+    int width = 640;
+    int height = 480;
+    int samples_per_pixel = 4;
+    int threads = 0;
+    std::string output = "out.png";
+    std::string plugin; // empty: bendlens.so beside the executable (plugin_beside_executable)
+    bool accuracy = false;
+    int accuracy_points = 2000;
+    bool stats = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Parses argv; false with a one-line reason, "--option: what is wrong", on
+// any unknown option, missing or malformed value, value out of range, or
+// options that cannot go together. -h, --help and --version set help and
+// version and are not errors.
+bool parse_options(int argc, const char* const* argv, Options& options, std::string& error);
+
+// The text --help prints, made from the same table the parser reads.
+std::string usage_text();
+
+// The text --version prints: the tool's version and the shader interface
+// version it loads.
+std::string version_text();
+
+// A colour by name (black, dark, grey or gray, white) or as #rrggbb, each
+// channel from 0 to 1 without gamma, as the PNG stores the values.
+bool parse_colour(const std::string& text, float rgb[3]);
+
+// The file name of image `index` of a turntable: out/name.png gives
+// out/name-000.png, out/name-001.png and so on.
+std::string turntable_name(const std::string& output, int index);
+
+// The plug-in the build puts beside the tool: bendlens.so in the executable's
+// own folder, else in its parent. Empty when neither exists.
+std::string plugin_beside_executable();
+
+} // namespace preview

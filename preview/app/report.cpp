@@ -1,0 +1,150 @@
+#include "preview/app/report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace preview {
+namespace {
+
+// The finite measure values of the pixels hit, sorted.
+std::vector<float> hit_measures(const Image& image) {
+    std::vector<float> values;
+    if (image.measure.size() * 4 != image.rgba.size()) {
+        return values;
+    }
+    for (size_t i = 0; i < image.measure.size(); ++i) {
+        if (image.rgba[i * 4 + 3] > 0.0f && std::isfinite(image.measure[i])) {
+            values.push_back(image.measure[i]);
+        }
+    }
+    std::sort(values.begin(), values.end());
+    return values;
+}
+
+// Nearest rank: the value below which a share q of the sorted values lies.
+float percentile(const std::vector<float>& sorted, double q) {
+    return sorted[size_t(std::lround(q * double(sorted.size() - 1)))];
+}
+
+std::string format(const char* pattern, double a, double b = 0.0, double c = 0.0) {
+    char text[160];
+    std::snprintf(text, sizeof text, pattern, a, b, c);
+    return text;
+}
+
+} // namespace
+
+RenderSummary summarise(const Image& image, int mapping) {
+    RenderSummary summary;
+    summary.pixels = static_cast<long long>(image.rgba.size() / 4);
+    for (size_t i = 0; i < image.rgba.size(); i += 4) {
+        if (!(image.rgba[i + 3] > 0.0f)) {
+            continue;
+        }
+        ++summary.pixels_hit;
+        const float value = image.rgba[i];
+        if (value >= 1.0f || (mapping == 0 && value <= 0.0f)) {
+            ++summary.saturated;
+        }
+    }
+    const std::vector<float> values = hit_measures(image);
+    if (!values.empty()) {
+        summary.has_measure = true;
+        const double shares[3] = {0.02, 0.5, 0.98};
+        for (int k = 0; k < 3; ++k) {
+            summary.measure_percentiles[k] = percentile(values, shares[k]);
+        }
+    }
+    return summary;
+}
+
+std::string summary_line(const std::string& path, const Image& image, double seconds,
+                         const RenderSummary& summary) {
+    const double hit_share =
+        summary.pixels > 0 ? 100.0 * double(summary.pixels_hit) / double(summary.pixels) : 0.0;
+    std::string line = path + ": " + std::to_string(image.width) + " x " +
+                       std::to_string(image.height) +
+                       format(" in %.2f s, %.1f%% of pixels hit; ", seconds, hit_share);
+    if (summary.has_measure) {
+        const float* p = summary.measure_percentiles;
+        line += format("measure 2nd/50th/98th percentile %.4g / %.4g / %.4g", p[0], p[1], p[2]);
+    } else {
+        line += "no measure read";
+    }
+    return line;
+}
+
+std::vector<std::string> render_warnings(const Image& image, const RenderSummary& summary,
+                                         bool method_zero) {
+    std::vector<std::string> warnings;
+    if (summary.pixels_hit == 0) {
+        warnings.push_back("no pixel hit the model: the image shows only the background "
+                           "(a mesh without area, or outside the view?)");
+        return warnings;
+    }
+    const double saturated = double(summary.saturated) / double(summary.pixels_hit);
+    if (saturated > 0.2) {
+        warnings.push_back(format("%.0f%% of the hit pixels saturate at the ends of the mapping; "
+                                  "widen --range_max and --range_min, or use --auto-range",
+                                  100.0 * saturated));
+    }
+    if (method_zero && image.hits_without_derivatives > 0) {
+        const double share =
+            image.samples_hit > 0
+                ? 100.0 * double(image.hits_without_derivatives) / double(image.samples_hit)
+                : 100.0;
+        // A few hits next to vertices the estimate could not fit must not
+        // read as "0%".
+        warnings.push_back(format("method 0 found no surface derivatives at %.0f of %.0f hits "
+                                  "(%.2g%%) and shows them flat (see --derivatives)",
+                                  double(image.hits_without_derivatives), double(image.samples_hit),
+                                  share));
+    }
+    return warnings;
+}
+
+bool choose_range(const Image& image, BendlensParameters& params, std::string& note) {
+    const std::vector<float> values = hit_measures(image);
+    if (values.empty()) {
+        note = "the first render read no measure at any pixel hit";
+        return false;
+    }
+    const double low = percentile(values, 0.02), high = percentile(values, 0.98);
+    const std::string spread =
+        format(" (2nd and 98th percentiles of the measure: %.4g, %.4g)", low, high);
+    switch (params.mapping) {
+    case 0: {
+        // One bound for both ends, so a flat point (h = 0) stays at 0.5.
+        const double bound = std::max(std::fabs(low), std::fabs(high));
+        if (!(bound > 0.0) || !std::isfinite(float(bound))) {
+            note = "the measure is 0 at nearly every pixel hit" + spread;
+            return false;
+        }
+        params.range_max = params.range_min = float(bound);
+        note = format("range_max %.4g, range_min %.4g", bound, bound) + spread;
+        return true;
+    }
+    case 1:
+        if (!(high > 0.0)) {
+            note = "the measure is nowhere positive enough for the positive side" + spread;
+            return false;
+        }
+        params.range_max = float(high);
+        note = format("range_max %.4g", high) + spread;
+        return true;
+    case 2:
+        if (!(low < 0.0)) {
+            note = "the measure is nowhere negative enough for the negative side" + spread;
+            return false;
+        }
+        params.range_min = float(-low);
+        note = format("range_min %.4g", -low) + spread;
+        return true;
+    default:
+        note = "the mapping has no range to choose";
+        return false;
+    }
+}
+
+} // namespace preview

@@ -1,0 +1,108 @@
+#include "preview/host/shading.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace preview {
+
+Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene, const Hit& hit,
+                 uint32_t seed, HostState& host) {
+    host.scene = &scene;
+    host.instance = &instance;
+    host.sample_seed = seed;
+    load_hit(hit, host);
+    host.state.shader = const_cast<ShaderRecord*>(&instance.record);
+    // Alpha is the shader's to leave alone; r, g and b start at 0, which a
+    // mapping that writes nothing leaves in place.
+    Colour result{0.0f, 0.0f, 0.0f, 1.0f};
+    plugin.shade(&result, &host.state, const_cast<BendlensParameters*>(&instance.block.params));
+    return result;
+}
+
+Instance reading_instance(const Instance& instance, bool free_measure) {
+    Instance reading = instance;
+    // Fields 2 to 5 and 7: mapping, range_max, range_min, threshold,
+    // use_contrast; field 1 is measure.
+    for (int k : {2, 3, 4, 5, 7}) {
+        reading.connections[k] = Connection{};
+    }
+    if (free_measure) {
+        reading.connections[1] = Connection{};
+    }
+    link_instance(reading);
+    return reading;
+}
+
+namespace {
+
+// One side of the read-back: the shader's output with the one-sided mapping
+// of that side over [0, range], no dead zone, no curve.
+float one_side(const Plugin& plugin, Instance& instance, const Scene& scene, const Hit& hit,
+               uint32_t seed, HostState& host, int mapping, float range) {
+    BendlensParameters& p = instance.block.params;
+    p.mapping = mapping;
+    p.range_max = range;
+    p.range_min = range;
+    p.threshold = 0.0f;
+    p.use_contrast = 0;
+    return shade_hit(plugin, instance, scene, hit, seed, host).r;
+}
+
+} // namespace
+
+double read_back_measure(const Plugin& plugin, Instance& instance, const Scene& scene,
+                         const Hit& hit, uint32_t seed, HostState& host) {
+    constexpr float range = 1.0e6f;
+    // Beyond range the side writes 1; read again over the whole float range,
+    // where h / FLT_MAX is still a normal float for any |h| >= 1e6.
+    constexpr float wide = std::numeric_limits<float>::max();
+    const float positive = one_side(plugin, instance, scene, hit, seed, host, 1, range);
+    if (positive > 0.0f) {
+        if (positive < 1.0f) {
+            return double(positive) * range;
+        }
+        const float far = one_side(plugin, instance, scene, hit, seed, host, 1, wide);
+        return far < 1.0f ? double(far) * wide : HUGE_VAL;
+    }
+    const float negative = one_side(plugin, instance, scene, hit, seed, host, 2, range);
+    if (negative > 0.0f) {
+        if (negative < 1.0f) {
+            return -double(negative) * range;
+        }
+        const float far = one_side(plugin, instance, scene, hit, seed, host, 2, wide);
+        return far < 1.0f ? -double(far) * wide : -HUGE_VAL;
+    }
+    // Both sides wrote 0: h is 0, or NaN, which the two-sided mapping keeps.
+    instance.block.params.mapping = 0;
+    if (std::isnan(shade_hit(plugin, instance, scene, hit, seed, host).r)) {
+        return NAN;
+    }
+    return -double(negative) * range;
+}
+
+bool read_back_principal(const Plugin& plugin, Instance& instance, const Scene& scene,
+                         const Hit& hit, uint32_t seed, HostState& host, float& k1, float& k2) {
+    k1 = k2 = NAN;
+    BendlensParameters& p = instance.block.params;
+    p.measure = 0;
+    const double mean = read_back_measure(plugin, instance, scene, hit, seed, host);
+    // The method as the shader read it at this hit: through the connection
+    // rule, on the state the read-back left loaded with this hit.
+    const int method = *static_cast<const int32_t*>(mi_phen_eval(&host.state, &p.method));
+    if (method == 2) {
+        k1 = k2 = float(-mean);
+        return true;
+    }
+    if (method != 0) {
+        return false;
+    }
+    p.measure = 1;
+    const double gaussian = read_back_measure(plugin, instance, scene, hit, seed, host);
+    const double spread = std::sqrt(std::max(mean * mean - gaussian, 0.0));
+    k1 = float(-mean + spread);
+    k2 = float(-mean - spread);
+    return true;
+}
+
+} // namespace preview

@@ -1,0 +1,58 @@
+// Surface derivatives for triangle meshes, as a renderer supplies them for a
+// mesh that carries per-vertex derivative vectors.
+//
+// A mesh samples a smooth surface. At every vertex we estimate that surface's
+// curvature (its second fundamental form, as a symmetric tensor in world
+// coordinates), and at a hit we blend the three vertex tensors by the hit's
+// barycentric weights and hand the shader the derivatives of a local
+// parametrisation whose curvature is the blend. Pure functions: no Embree, no
+// files, so that tests and fuzzing can take them alone.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "preview/mesh/mesh.h"
+
+namespace preview {
+
+// The second fundamental form at a vertex, in world coordinates: for unit
+// tangent vectors a and b, II(a, b) = a' T b, measured along the vertex's
+// outward normal (a sphere of radius r gives -1/r in every tangent
+// direction, the shader's sign convention). Symmetric: six entries.
+struct CurvatureTensor {
+    float xx, xy, xz, yy, yz, zz;
+};
+
+// The widest neighbourhood a fit is asked for: the work per vertex grows with
+// the square of the rings.
+constexpr int max_rings = 8;
+
+struct CurvatureSettings {
+    // Neighbourhood of each vertex's fit, in rings of edges (1 to max_rings;
+    // widened by up to three where the points are too few). The points are
+    // weighted by a Gaussian of distance whose width is rings x the mean
+    // edge length / sqrt 8, so more rings smooth more.
+    int rings = 2;
+    int threads = 0; // 0: every core
+};
+
+struct VertexCurvature {
+    std::vector<CurvatureTensor> tensors; // one per mesh vertex
+    std::vector<uint8_t> valid;           // 0 where no estimate could be made
+};
+
+// Estimates the tensor at every vertex of a prepared mesh (unit normals, one
+// per vertex, pointing outward). Split vertices are welded by position first.
+// Never produces a NaN: a vertex without a usable fit is marked invalid.
+void estimate_vertex_curvature(const Mesh& mesh, const CurvatureSettings& settings,
+                               VertexCurvature& curvature);
+
+// The five derivative vectors (dP/du, dP/dv, d2P/du2, d2P/dv2, d2P/dudv) at
+// a hit on the triangle with vertices corner[0..2], weights bary and unit
+// shading normal. False, leaving derivs untouched, when a corner has no
+// valid estimate or the blend is not finite.
+bool derivatives_at(const VertexCurvature& curvature, const uint32_t corner[3], const float bary[3],
+                    const Float3& normal, Float3 derivs[5]);
+
+} // namespace preview

@@ -1,0 +1,252 @@
+#include "preview/scene/scene.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace preview {
+namespace {
+
+Vector unit(double x, double y, double z) {
+    const double length = std::sqrt(x * x + y * y + z * z);
+    if (!(length > 0.0)) {
+        return {0.0f, 0.0f, 1.0f};
+    }
+    return {float(x / length), float(y / length), float(z / length)};
+}
+
+void grow(Float3& lo, Float3& hi, Float3 p) {
+    lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
+    hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
+}
+
+} // namespace
+
+Scene::Scene() : device_(rtcNewDevice(std::getenv("BENDLENS_EMBREE_CONFIG"))) {
+    if (device_ != nullptr) {
+        scene_ = rtcNewScene(device_);
+        rtcSetSceneBuildQuality(scene_, RTC_BUILD_QUALITY_HIGH);
+    }
+}
+
+Scene::~Scene() {
+    if (scene_ != nullptr) {
+        rtcReleaseScene(scene_);
+    }
+    if (device_ != nullptr) {
+        rtcReleaseDevice(device_);
+    }
+}
+
+void Scene::add_surface(const std::string& name, const Surface& surface, Float3 offset, int n,
+                        bool free_form, DerivativeSource derivatives, int rings) {
+    Object object;
+    object.name = name;
+    object.analytic = derivatives != DerivativeSource::estimated;
+    object.derivatives = derivatives;
+    object.has_triangles = !free_form;
+    object.surface = surface;
+    object.offset = offset;
+    int su = 0, sv = 0;
+    tessellation_segments(surface, n, su, sv);
+    object.mesh = tessellate(surface, su, sv, object.uv);
+    for (Float3& p : object.mesh.positions) {
+        p = {p.x + offset.x, p.y + offset.y, p.z + offset.z};
+    }
+    if (derivatives == DerivativeSource::estimated) {
+        CurvatureSettings settings;
+        settings.rings = rings;
+        estimate_vertex_curvature(object.mesh, settings, object.curvature);
+    }
+    objects_.push_back(std::move(object));
+}
+
+void Scene::add_mesh(const std::string& name, Mesh mesh, Float3 offset,
+                     DerivativeSource derivatives, int rings) {
+    Object object;
+    object.name = name;
+    object.mesh = std::move(mesh);
+    object.offset = offset;
+    object.derivatives =
+        derivatives == DerivativeSource::none ? derivatives : DerivativeSource::estimated;
+    for (Float3& p : object.mesh.positions) {
+        p = {p.x + offset.x, p.y + offset.y, p.z + offset.z};
+    }
+    if (object.derivatives == DerivativeSource::estimated) {
+        CurvatureSettings settings;
+        settings.rings = rings;
+        estimate_vertex_curvature(object.mesh, settings, object.curvature);
+    }
+    objects_.push_back(std::move(object));
+}
+
+bool Scene::commit(std::string& error) {
+    if (device_ == nullptr || scene_ == nullptr) {
+        error = "Embree could not create a device";
+        return false;
+    }
+    for (size_t i = 0; i < objects_.size(); ++i) {
+        Object& object = objects_[i];
+        const Mesh& mesh = object.mesh;
+        object.bounds_min = object.bounds_max = mesh.positions.at(0);
+        for (Float3 p : mesh.positions) {
+            grow(object.bounds_min, object.bounds_max, p);
+        }
+        const size_t triangles = mesh.triangles.size() / 3;
+        object.primitives.resize(triangles);
+        for (size_t t = 0; t < triangles; ++t) {
+            object.primitives[t] = {&object, uint32_t(t)};
+        }
+        RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
+        auto* vertices = static_cast<float*>(
+            rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
+                                    3 * sizeof(float), mesh.positions.size()));
+        auto* indices = static_cast<unsigned*>(rtcSetNewGeometryBuffer(
+            geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(unsigned), triangles));
+        if (vertices == nullptr || indices == nullptr) {
+            rtcReleaseGeometry(geometry);
+            error = "Embree could not allocate the geometry of " + object.name;
+            return false;
+        }
+        for (size_t v = 0; v < mesh.positions.size(); ++v) {
+            vertices[3 * v] = mesh.positions[v].x;
+            vertices[3 * v + 1] = mesh.positions[v].y;
+            vertices[3 * v + 2] = mesh.positions[v].z;
+        }
+        for (size_t k = 0; k < mesh.triangles.size(); ++k) {
+            indices[k] = mesh.triangles[k];
+        }
+        rtcCommitGeometry(geometry);
+        rtcAttachGeometryByID(scene_, geometry, unsigned(i));
+        rtcReleaseGeometry(geometry);
+    }
+    rtcCommitScene(scene_);
+    if (rtcGetDeviceError(device_) != RTC_ERROR_NONE) {
+        error = "Embree could not build the scene";
+        return false;
+    }
+    return true;
+}
+
+void Scene::bounds(Float3& lo, Float3& hi) const {
+    lo = hi = objects_.at(0).bounds_min;
+    for (const Object& object : objects_) {
+        grow(lo, hi, object.bounds_min);
+        grow(lo, hi, object.bounds_max);
+    }
+}
+
+bool Scene::intersect(const Vector& origin, const Vector& direction, const Primitive* exclude,
+                      Hit& hit) const {
+    float near = 0.0f;
+    // Stepping past an excluded triangle: a few tries, since a ray crosses the
+    // same triangle only once, but its neighbours may share the entry point.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        RTCIntersectContext context;
+        rtcInitIntersectContext(&context);
+        RTCRayHit ray{};
+        ray.ray.org_x = origin.x;
+        ray.ray.org_y = origin.y;
+        ray.ray.org_z = origin.z;
+        ray.ray.dir_x = direction.x;
+        ray.ray.dir_y = direction.y;
+        ray.ray.dir_z = direction.z;
+        ray.ray.tnear = near;
+        ray.ray.tfar = std::numeric_limits<float>::infinity();
+        ray.ray.mask = 0xFFFFFFFFu;
+        ray.ray.time = 0.0f;
+        ray.ray.flags = 0;
+        ray.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+        ray.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+        rtcIntersect1(scene_, &context, &ray);
+        if (ray.hit.geomID == RTC_INVALID_GEOMETRY_ID) {
+            return false;
+        }
+        const Object& object = objects_[ray.hit.geomID];
+        const Primitive& primitive = object.primitives[ray.hit.primID];
+        if (&primitive == exclude) {
+            near = std::nextafter(ray.ray.tfar, std::numeric_limits<float>::infinity());
+            continue;
+        }
+        const Vector point{origin.x + ray.ray.tfar * direction.x,
+                           origin.y + ray.ray.tfar * direction.y,
+                           origin.z + ray.ray.tfar * direction.z};
+        describe(primitive, ray.hit.u, ray.hit.v, point, hit);
+        hit.ray_origin = origin;
+        return true;
+    }
+    return false;
+}
+
+void Scene::describe(const Primitive& primitive, float b1, float b2, const Vector& point,
+                     Hit& hit) const {
+    const Object& object = *primitive.object;
+    const Mesh& mesh = object.mesh;
+    const uint32_t* corner = &mesh.triangles[3 * size_t(primitive.triangle)];
+    const float b0 = 1.0f - b1 - b2;
+    hit = Hit{};
+    hit.primitive = &primitive;
+    hit.bary[0] = b0;
+    hit.bary[1] = b1;
+    hit.bary[2] = b2;
+    const Float3 pa = mesh.positions[corner[0]], pb = mesh.positions[corner[1]],
+                 pc = mesh.positions[corner[2]];
+    const double e1x = double(pb.x) - pa.x, e1y = double(pb.y) - pa.y, e1z = double(pb.z) - pa.z;
+    const double e2x = double(pc.x) - pa.x, e2y = double(pc.y) - pa.y, e2z = double(pc.z) - pa.z;
+    Vector flat = unit(e1y * e2z - e1z * e2y, e1z * e2x - e1x * e2z, e1x * e2y - e1y * e2x);
+
+    if (object.analytic) {
+        // The exact surface at the parametric point of the hit.
+        const float* uv = object.uv.data();
+        const double s = b0 * uv[2 * corner[0]] + b1 * uv[2 * corner[1]] + b2 * uv[2 * corner[2]];
+        const double t =
+            b0 * uv[2 * corner[0] + 1] + b1 * uv[2 * corner[1] + 1] + b2 * uv[2 * corner[2] + 1];
+        const SurfacePoint exact = evaluate(object.surface, s, t);
+        hit.point = {float(exact.position.x + object.offset.x),
+                     float(exact.position.y + object.offset.y),
+                     float(exact.position.z + object.offset.z)};
+        hit.normal = {float(exact.normal.x), float(exact.normal.y), float(exact.normal.z)};
+        hit.has_derivs = object.derivatives == DerivativeSource::exact;
+        for (int k = 0; k < 5 && hit.has_derivs; ++k) {
+            hit.derivs[k] = {float(exact.derivs[k].x), float(exact.derivs[k].y),
+                             float(exact.derivs[k].z)};
+        }
+        hit.u = float(s);
+        hit.v = float(t);
+    } else {
+        hit.point = point;
+        const Float3 na = mesh.normals[corner[0]], nb = mesh.normals[corner[1]],
+                     nc = mesh.normals[corner[2]];
+        hit.normal = unit(double(b0) * na.x + double(b1) * nb.x + double(b2) * nc.x,
+                          double(b0) * na.y + double(b1) * nb.y + double(b2) * nc.y,
+                          double(b0) * na.z + double(b1) * nb.z + double(b2) * nc.z);
+        if (object.derivatives == DerivativeSource::estimated) {
+            const Float3 normal{hit.normal.x, hit.normal.y, hit.normal.z};
+            Float3 derivs[5];
+            hit.has_derivs = derivatives_at(object.curvature, corner, hit.bary, normal, derivs);
+            for (int k = 0; k < 5 && hit.has_derivs; ++k) {
+                hit.derivs[k] = {derivs[k].x, derivs[k].y, derivs[k].z};
+            }
+        }
+        // Meshes carry no parametrisation: u and v run across the bounding box.
+        const float wx = object.bounds_max.x - object.bounds_min.x;
+        const float wy = object.bounds_max.y - object.bounds_min.y;
+        hit.u = wx > 0.0f ? (point.x - object.bounds_min.x) / wx : 0.0f;
+        hit.v = wy > 0.0f ? (point.y - object.bounds_min.y) / wy : 0.0f;
+        // A built-in surface shown as its mesh keeps its parameters.
+        if (!object.uv.empty()) {
+            const float* uv = object.uv.data();
+            hit.u = b0 * uv[2 * corner[0]] + b1 * uv[2 * corner[1]] + b2 * uv[2 * corner[2]];
+            hit.v = b0 * uv[2 * corner[0] + 1] + b1 * uv[2 * corner[1] + 1] +
+                    b2 * uv[2 * corner[2] + 1];
+        }
+    }
+    // The flat normal faces the side of the shading normal, as the shader's
+    // vertex-normal method expects of a consistently wound mesh.
+    if (flat.x * hit.normal.x + flat.y * hit.normal.y + flat.z * hit.normal.z < 0.0f) {
+        flat = {-flat.x, -flat.y, -flat.z};
+    }
+    hit.geometric_normal = flat;
+}
+
+} // namespace preview
