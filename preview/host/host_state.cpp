@@ -2,6 +2,10 @@
 
 namespace preview {
 
+const char* const parameter_names[parameter_count] = {
+    "method",    "measure",  "mapping",      "range_max", "range_min",
+    "threshold", "contrast", "use_contrast", "samples",   "probe_scale"};
+
 void link_instance(Instance& instance) {
     instance.record.indirection_offset = int32_t(sizeof(BendlensParameters));
     instance.record.has_indirection = 1;

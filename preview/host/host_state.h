@@ -13,6 +13,9 @@ namespace preview {
 
 constexpr int parameter_count = 10;
 
+// The parameters' names in the declaration, in the block's order.
+extern const char* const parameter_names[parameter_count];
+
 // What drives a connected parameter: nothing (read in place), or the hit's
 // surface coordinate u or v, mapped linearly from [0, 1] onto [low, high].
 struct Connection {
