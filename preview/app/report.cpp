@@ -147,4 +147,45 @@ bool choose_range(const Image& image, BendlensParameters& params, std::string& n
     }
 }
 
+std::string statistics_line(const Image& image) {
+    std::vector<float> values;
+    size_t not_a_number = 0;
+    for (size_t i = 0; i < image.rgba.size(); i += 4) {
+        if (image.rgba[i + 3] == 1.0f) {
+            if (std::isnan(image.rgba[i])) {
+                ++not_a_number;
+            } else {
+                values.push_back(image.rgba[i]);
+            }
+        }
+    }
+    char text[320];
+    if (values.empty()) {
+        std::snprintf(text, sizeof text, "no fully covered pixel with a value; %zu NaN",
+                      not_a_number);
+        return text;
+    }
+    std::sort(values.begin(), values.end());
+    auto at = [&](double q) { return values[size_t(q * double(values.size() - 1))]; };
+    std::snprintf(text, sizeof text,
+                  "values of %zu covered pixels: min %g, 5%% %g, median %g, 95%% %g, max %g; "
+                  "%zu NaN",
+                  values.size(), double(values.front()), double(at(0.05)), double(at(0.5)),
+                  double(at(0.95)), double(values.back()), not_a_number);
+    return text;
+}
+
+std::string timing_line(const RenderTiming& timing) {
+    char text[320];
+    std::snprintf(
+        text, sizeof text,
+        "%lld shading calls; render %.3f s; of the threads' %.3f s busy time, "
+        "%.3f s (%.0f%%) inside the shader (probe rays included), %.0f ns a call",
+        timing.shading_calls, timing.total_seconds, timing.thread_seconds, timing.shader_seconds,
+        timing.thread_seconds > 0.0 ? 100.0 * timing.shader_seconds / timing.thread_seconds : 0.0,
+        timing.shading_calls > 0 ? 1e9 * timing.shader_seconds / double(timing.shading_calls)
+                                 : 0.0);
+    return text;
+}
+
 } // namespace preview

@@ -43,4 +43,12 @@ std::vector<std::string> render_warnings(const Image& image, const RenderSummary
 // chosen or why not.
 bool choose_range(const Image& image, BendlensParameters& params, std::string& note);
 
+// --stats: the spread of the values of fully covered pixels, so that a user
+// can choose range_max for a new model: "values of N covered pixels: min,
+// 5%, median, 95%, max; N NaN".
+std::string statistics_line(const Image& image);
+
+// --stats: where the render's time went, the shading calls and their cost.
+std::string timing_line(const RenderTiming& timing);
+
 } // namespace preview

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "preview/host/sampling.h"
 #include "preview/host/shading.h"
@@ -15,16 +16,96 @@ namespace {
 
 constexpr double pi = 3.141592653589793;
 
-void draw_progress(int done, int total) {
-    constexpr int width = 40;
-    const int filled = total > 0 ? done * width / total : width;
-    char bar[width + 1];
-    for (int i = 0; i < width; ++i) {
-        bar[i] = i < filled ? '#' : '.';
+using Clock = std::chrono::steady_clock;
+
+long long nanoseconds_since(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+}
+
+// What every render thread shares: the scene, the shader, the camera, what
+// to read back, and the image they fill, each thread its own rows.
+struct Job {
+    const Scene& scene;
+    const Plugin& plugin;
+    Instance& instance;
+    const RenderSettings& settings;
+    Image& image;
+    Camera camera{};
+    bool shading = true;         // false: bare rays only (RenderSettings::bare_rays)
+    bool read_measure = false;   // fill Image::measure
+    bool read_principal = false; // fill Image::k1 and Image::k2
+    float bare_jitter = 1.0f;
+    bool timed = false; // measure the time inside the shader
+    std::atomic<int> next_row{0};
+    std::atomic<int> rows_done{0};
+};
+
+// Counts each thread keeps for itself and adds to the render's at its end.
+struct Tally {
+    long long shader_nanoseconds = 0, thread_nanoseconds = 0;
+    long long calls = 0, cast = 0, hit = 0, underived = 0;
+};
+
+// One render thread's own state: the host states it shades with and its
+// copies of the instance for the read-back, which changes their parameters.
+struct Worker {
+    explicit Worker(const Instance& instance)
+        : reading(reading_instance(instance)), principal(reading_instance(instance, true)) {
+        host.probe_child = &child;
     }
-    bar[width] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, total > 0 ? done * 100 / total : 100);
-    std::fflush(stderr);
+    HostState host;
+    HostState child;
+    Instance reading;
+    Instance principal;
+    Tally tally;
+};
+
+// Start-up, as the renderer does it: once for the shader (null parameters),
+// then for the instance. setup is the state the instance's calls see.
+void start_shader(const Plugin& plugin, Instance& instance, HostState& setup) {
+    link_instance(instance);
+    Boolean request = 0;
+    plugin.init(nullptr, nullptr, &request);
+    Boolean instance_request = 0;
+    setup.state.shader = &instance.record;
+    plugin.init(&setup.state, &instance.block.params, &instance_request);
+}
+
+void finish_shader(const Plugin& plugin, Instance& instance, HostState& setup) {
+    plugin.exit(&setup.state, &instance.block.params);
+    plugin.exit(nullptr, nullptr);
+}
+
+// Sizes the image, cleared, with the layers the job reads back.
+void prepare_image(Job& job) {
+    const RenderSettings& settings = job.settings;
+    Image& image = job.image;
+    image.width = settings.width;
+    image.height = settings.height;
+    const size_t pixels = size_t(settings.width) * size_t(settings.height);
+    image.rgba.assign(pixels * 4, 0.0f);
+    job.shading = settings.bare_rays < 0;
+    job.read_measure = settings.read_measure && job.shading;
+    // A method fixed at 1 gives no principal curvatures: no layers then.
+    const Instance& instance = job.instance;
+    job.read_principal =
+        settings.read_principal && job.shading &&
+        !(instance.block.params.method == 1 && instance.connections[0].source == Connection::none);
+    image.measure.assign(job.read_measure ? pixels : 0, 0.0f);
+    image.k1.assign(job.read_principal ? pixels : 0, 0.0f);
+    image.k2.assign(job.read_principal ? pixels : 0, 0.0f);
+}
+
+// The direction of the camera ray through the point (x + jitter[0], y +
+// jitter[1]) of the image, y from the top; not normalised.
+Vector camera_direction(const Camera& camera, const RenderSettings& settings, int x, int y,
+                        const double jitter[2]) {
+    const double ndc_x =
+        (2.0 * (x + jitter[0]) / settings.width - 1.0) * camera.tan_half_height * camera.aspect;
+    const double ndc_y = (1.0 - 2.0 * (y + jitter[1]) / settings.height) * camera.tan_half_height;
+    return {float(camera.forward.x + ndc_x * camera.right.x + ndc_y * camera.up.x),
+            float(camera.forward.y + ndc_x * camera.right.y + ndc_y * camera.up.y),
+            float(camera.forward.z + ndc_x * camera.right.z + ndc_y * camera.up.z)};
 }
 
 // The rays of a bare sample (RenderSettings::bare_rays): n rays from one
@@ -49,161 +130,166 @@ void cast_bare_rays(const Scene& scene, const Hit& hit, uint32_t seed, int n, fl
     }
 }
 
+// Calls the shader at a hit; the time inside it is counted only when the
+// job is timed, since reading the clock twice a sample costs about as much
+// as a method 0 call.
+Colour shade(Job& job, Worker& worker, const Hit& hit, uint32_t seed) {
+    Clock::time_point before{};
+    if (job.timed) {
+        before = Clock::now();
+    }
+    const Colour c = shade_hit(job.plugin, job.instance, job.scene, hit, seed, worker.host);
+    if (job.timed) {
+        worker.tally.shader_nanoseconds += nanoseconds_since(before);
+    }
+    ++worker.tally.calls;
+    return c;
+}
+
+// Renders pixel (x, y): the mean colour of its samples that hit and their
+// share as coverage, and the raw values at its first sample that hits, with
+// that sample's seed (method 2's probe rays).
+void shade_pixel(Job& job, Worker& worker, int x, int y) {
+    const RenderSettings& settings = job.settings;
+    Image& image = job.image;
+    const uint32_t pixel_seed = hash_combine(hash32(uint32_t(y)), uint32_t(x) * 0x9e3779b1U);
+    const size_t index = size_t(y) * size_t(settings.width) + size_t(x);
+    double sum[3] = {0.0, 0.0, 0.0};
+    int hits = 0;
+    for (int s = 0; s < settings.samples_per_pixel; ++s) {
+        double jitter[2];
+        r2_point(uint32_t(s), pixel_seed, jitter);
+        const Vector direction = camera_direction(job.camera, settings, x, y, jitter);
+        Hit hit;
+        ++worker.tally.cast;
+        if (!job.scene.intersect(job.camera.eye, direction, nullptr, hit)) {
+            continue;
+        }
+        ++worker.tally.hit;
+        if (!hit.has_derivs) {
+            ++worker.tally.underived;
+        }
+        const uint32_t sample_seed = hash_combine(pixel_seed, uint32_t(s));
+        if (!job.shading) {
+            cast_bare_rays(job.scene, hit, sample_seed, settings.bare_rays, job.bare_jitter);
+            continue;
+        }
+        const Colour c = shade(job, worker, hit, sample_seed);
+        sum[0] += c.r;
+        sum[1] += c.g;
+        sum[2] += c.b;
+        if (hits == 0 && job.read_measure) {
+            image.measure[index] = float(read_back_measure(job.plugin, worker.reading, job.scene,
+                                                           hit, sample_seed, worker.host));
+        }
+        if (hits == 0 && job.read_principal) {
+            read_back_principal(job.plugin, worker.principal, job.scene, hit, sample_seed,
+                                worker.host, image.k1[index], image.k2[index]);
+        }
+        ++hits;
+    }
+    float* pixel = &image.rgba[index * 4];
+    if (hits > 0) {
+        pixel[0] = float(sum[0] / hits);
+        pixel[1] = float(sum[1] / hits);
+        pixel[2] = float(sum[2] / hits);
+        pixel[3] = float(hits) / float(settings.samples_per_pixel);
+    }
+}
+
+// One render thread: takes the next row until none is left.
+Tally render_rows(Job& job) {
+    const Clock::time_point start = Clock::now();
+    Worker worker(job.instance);
+    for (int y = job.next_row++; y < job.settings.height; y = job.next_row++) {
+        for (int x = 0; x < job.settings.width; ++x) {
+            shade_pixel(job, worker, x, y);
+        }
+        ++job.rows_done;
+    }
+    worker.tally.thread_nanoseconds = nanoseconds_since(start);
+    return worker.tally;
+}
+
+int thread_count(const RenderSettings& settings) {
+    const int threads = settings.threads > 0
+                            ? settings.threads
+                            : int(std::max(1u, std::thread::hardware_concurrency()));
+    return std::min(threads, std::max(1, settings.height));
+}
+
+void draw_progress(int done, int total) {
+    constexpr int width = 40;
+    const int filled = total > 0 ? done * width / total : width;
+    char bar[width + 1];
+    for (int i = 0; i < width; ++i) {
+        bar[i] = i < filled ? '#' : '.';
+    }
+    bar[width] = '\0';
+    std::fprintf(stderr, "\r[%s] %3d%%", bar, total > 0 ? done * 100 / total : 100);
+    std::fflush(stderr);
+}
+
+// Redraws the progress bar every tenth of a second until every row is done.
+void show_progress(const Job& job) {
+    const int rows = job.settings.height;
+    while (job.rows_done.load() < rows) {
+        draw_progress(job.rows_done.load(), rows);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    draw_progress(rows, rows);
+    std::fprintf(stderr, "\n");
+}
+
+// Runs the rows on the job's threads and returns their tallies summed.
+Tally run_threads(Job& job) {
+    const int threads = thread_count(job.settings);
+    std::vector<Tally> tallies(static_cast<size_t>(threads));
+    std::vector<std::thread> pool;
+    for (int i = 0; i < threads; ++i) {
+        pool.emplace_back([&job, &tallies, i] { tallies[size_t(i)] = render_rows(job); });
+    }
+    if (job.settings.progress) {
+        show_progress(job);
+    }
+    Tally total;
+    for (int i = 0; i < threads; ++i) {
+        pool[size_t(i)].join();
+        const Tally& t = tallies[size_t(i)];
+        total.shader_nanoseconds += t.shader_nanoseconds;
+        total.thread_nanoseconds += t.thread_nanoseconds;
+        total.calls += t.calls;
+        total.cast += t.cast;
+        total.hit += t.hit;
+        total.underived += t.underived;
+    }
+    return total;
+}
+
 } // namespace
 
 void render(const Scene& scene, const Plugin& plugin, Instance& instance,
             const RenderSettings& settings, Image& image, RenderTiming* timing) {
-    using clock = std::chrono::steady_clock;
-    const clock::time_point start = clock::now();
-    const bool timed = timing != nullptr;
-    std::atomic<long long> shader_nanoseconds{0}, thread_nanoseconds{0}, calls{0};
-    link_instance(instance);
-    // Start-up, as the renderer does it: once for the shader (null
-    // parameters), then for the instance.
-    Boolean request = 0;
-    plugin.init(nullptr, nullptr, &request);
-    Boolean instance_request = 0;
+    const Clock::time_point start = Clock::now();
     HostState setup;
-    setup.state.shader = &instance.record;
-    plugin.init(&setup.state, &instance.block.params, &instance_request);
+    start_shader(plugin, instance, setup);
+    Job job{scene, plugin, instance, settings, image};
+    job.timed = timing != nullptr;
+    prepare_image(job);
+    job.camera = frame_camera(scene, settings.width, settings.height, settings.view);
+    job.bare_jitter = 1.0f / instance.block.params.probe_scale;
 
-    image.width = settings.width;
-    image.height = settings.height;
-    const size_t pixels = size_t(settings.width) * size_t(settings.height);
-    image.rgba.assign(pixels * 4, 0.0f);
-    const bool shading = settings.bare_rays < 0;
-    const bool read_measure = settings.read_measure && shading;
-    // A method fixed at 1 gives no principal curvatures: no layers then.
-    const bool read_principal =
-        settings.read_principal && shading &&
-        !(instance.block.params.method == 1 && instance.connections[0].source == Connection::none);
-    image.measure.assign(read_measure ? pixels : 0, 0.0f);
-    image.k1.assign(read_principal ? pixels : 0, 0.0f);
-    image.k2.assign(read_principal ? pixels : 0, 0.0f);
-    const Camera camera = frame_camera(scene, settings.width, settings.height, settings.view);
-    const float bare_jitter = 1.0f / instance.block.params.probe_scale;
+    const Tally tally = run_threads(job);
 
-    std::atomic<int> next_row{0};
-    std::atomic<int> rows_done{0};
-    std::atomic<long long> cast_total{0}, hit_total{0}, underived_total{0};
-    auto work = [&]() {
-        const clock::time_point thread_start = clock::now();
-        long long in_shader = 0, shaded = 0, cast = 0, hit_count = 0, underived = 0;
-        HostState host;
-        HostState child;
-        host.probe_child = &child;
-        // The read-back changes its instance's parameters: a copy per thread.
-        Instance reading = reading_instance(instance);
-        Instance principal = reading_instance(instance, true);
-        for (int y = next_row++; y < settings.height; y = next_row++) {
-            for (int x = 0; x < settings.width; ++x) {
-                const uint32_t pixel_seed =
-                    hash_combine(hash32(uint32_t(y)), uint32_t(x) * 0x9e3779b1U);
-                const size_t index = size_t(y) * size_t(settings.width) + size_t(x);
-                double sum[3] = {0.0, 0.0, 0.0};
-                int hits = 0;
-                for (int s = 0; s < settings.samples_per_pixel; ++s) {
-                    double jitter[2];
-                    r2_point(uint32_t(s), pixel_seed, jitter);
-                    const double ndc_x = (2.0 * (x + jitter[0]) / settings.width - 1.0) *
-                                         camera.tan_half_height * camera.aspect;
-                    const double ndc_y =
-                        (1.0 - 2.0 * (y + jitter[1]) / settings.height) * camera.tan_half_height;
-                    const Vector direction{
-                        float(camera.forward.x + ndc_x * camera.right.x + ndc_y * camera.up.x),
-                        float(camera.forward.y + ndc_x * camera.right.y + ndc_y * camera.up.y),
-                        float(camera.forward.z + ndc_x * camera.right.z + ndc_y * camera.up.z)};
-                    Hit hit;
-                    ++cast;
-                    if (!scene.intersect(camera.eye, direction, nullptr, hit)) {
-                        continue;
-                    }
-                    ++hit_count;
-                    if (!hit.has_derivs) {
-                        ++underived;
-                    }
-                    const uint32_t sample_seed = hash_combine(pixel_seed, uint32_t(s));
-                    if (!shading) {
-                        cast_bare_rays(scene, hit, sample_seed, settings.bare_rays, bare_jitter);
-                        continue;
-                    }
-                    // Reading the clock twice a sample costs about as much as
-                    // a method 0 call: only when the caller asks for timings.
-                    clock::time_point before{};
-                    if (timed) {
-                        before = clock::now();
-                    }
-                    const Colour c = shade_hit(plugin, instance, scene, hit, sample_seed, host);
-                    if (timed) {
-                        in_shader += std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                         clock::now() - before)
-                                         .count();
-                    }
-                    ++shaded;
-                    sum[0] += c.r;
-                    sum[1] += c.g;
-                    sum[2] += c.b;
-                    // The raw values at the pixel's first sample that hits,
-                    // with that sample's seed (method 2's probe rays).
-                    if (hits == 0 && read_measure) {
-                        image.measure[index] = float(
-                            read_back_measure(plugin, reading, scene, hit, sample_seed, host));
-                    }
-                    if (hits == 0 && read_principal) {
-                        read_back_principal(plugin, principal, scene, hit, sample_seed, host,
-                                            image.k1[index], image.k2[index]);
-                    }
-                    ++hits;
-                }
-                float* pixel = &image.rgba[index * 4];
-                if (hits > 0) {
-                    pixel[0] = float(sum[0] / hits);
-                    pixel[1] = float(sum[1] / hits);
-                    pixel[2] = float(sum[2] / hits);
-                    pixel[3] = float(hits) / float(settings.samples_per_pixel);
-                }
-            }
-            ++rows_done;
-        }
-        shader_nanoseconds += in_shader;
-        calls += shaded;
-        cast_total += cast;
-        hit_total += hit_count;
-        underived_total += underived;
-        thread_nanoseconds +=
-            std::chrono::duration_cast<std::chrono::nanoseconds>(clock::now() - thread_start)
-                .count();
-    };
-
-    int threads = settings.threads > 0 ? settings.threads
-                                       : int(std::max(1u, std::thread::hardware_concurrency()));
-    threads = std::min(threads, std::max(1, settings.height));
-    std::vector<std::thread> pool;
-    for (int i = 0; i < threads; ++i) {
-        pool.emplace_back(work);
-    }
-    if (settings.progress) {
-        while (rows_done.load() < settings.height) {
-            draw_progress(rows_done.load(), settings.height);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        draw_progress(settings.height, settings.height);
-        std::fprintf(stderr, "\n");
-    }
-    for (std::thread& t : pool) {
-        t.join();
-    }
-
-    plugin.exit(&setup.state, &instance.block.params);
-    plugin.exit(nullptr, nullptr);
-    image.samples_cast = cast_total.load();
-    image.samples_hit = hit_total.load();
-    image.hits_without_derivatives = underived_total.load();
+    finish_shader(plugin, instance, setup);
+    image.samples_cast = tally.cast;
+    image.samples_hit = tally.hit;
+    image.hits_without_derivatives = tally.underived;
     if (timing != nullptr) {
-        timing->total_seconds = std::chrono::duration<double>(clock::now() - start).count();
-        timing->thread_seconds = double(thread_nanoseconds.load()) * 1e-9;
-        timing->shader_seconds = double(shader_nanoseconds.load()) * 1e-9;
-        timing->shading_calls = calls.load();
+        timing->total_seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        timing->thread_seconds = double(tally.thread_nanoseconds) * 1e-9;
+        timing->shader_seconds = double(tally.shader_nanoseconds) * 1e-9;
+        timing->shading_calls = tally.calls;
     }
 }
 

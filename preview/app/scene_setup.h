@@ -1,0 +1,19 @@
+// The scene the command line asks for: a mesh file, or the built-in surfaces.
+#pragma once
+
+#include <string>
+
+#include "preview/app/options.h"
+#include "preview/scene/scene.h"
+
+namespace preview {
+
+// --derivatives: automatic is exact on the built-in surfaces, estimated on a
+// mesh (the parser refuses exact with a mesh).
+DerivativeSource derivative_source(Options::Derivatives wanted, bool mesh);
+
+// Loads and places --mesh, or lays out --scene's surfaces, and builds the
+// scene's acceleration structure; false with a one-line reason.
+bool build_scene(const Options& options, Scene& scene, std::string& error);
+
+} // namespace preview
