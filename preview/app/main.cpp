@@ -103,7 +103,9 @@ void report_image(const preview::Options& options, const preview::Instance& inst
     std::printf("%s\n", preview::summary_line(path, image, seconds, summary).c_str());
     const bool method_zero = instance.block.params.method == 0 &&
                              instance.connections[0].source == preview::Connection::none;
-    for (const std::string& warning : preview::render_warnings(image, summary, method_zero)) {
+    const std::string unknown_mapping = preview::unknown_values(instance, 2, 0, 2);
+    for (const std::string& warning :
+         preview::render_warnings(image, summary, method_zero, unknown_mapping)) {
         warn(path + ": " + warning);
     }
     if (options.stats) {
@@ -146,13 +148,17 @@ int render_images(const preview::Options& options, const preview::Plugin& plugin
     }
     preview::Instance instance = make_instance(options);
     preview::RenderSettings settings = render_settings(options);
+    const int images = std::max(1, options.turntable);
+    if (options.turntable > 0) {
+        // One distance for every image, so that the model keeps its size.
+        settings.distance = preview::turntable_distance(scene, settings.width, settings.height,
+                                                        options.view, images);
+    }
     if (options.auto_range) {
         choose_auto_range(scene, plugin, instance, settings);
     }
-    const int images = std::max(1, options.turntable);
     for (int i = 0; i < images; ++i) {
-        settings.view.azimuth =
-            float(std::fmod(double(options.view.azimuth) + 360.0 * i / images, 360.0));
+        settings.view.azimuth = preview::turntable_azimuth(options.view.azimuth, i, images);
         if (!render_and_write(options, scene, plugin, instance, settings, image_path(options, i),
                               error)) {
             return fail(error);
@@ -170,6 +176,9 @@ int main(int argc, char** argv) {
     std::string error;
     if (!preview::parse_options(argc, argv, options, error)) {
         return fail(error);
+    }
+    for (const std::string& warning : options.warnings) {
+        warn(warning);
     }
     if (options.help || options.version) {
         std::fputs((options.help ? preview::usage_text() : preview::version_text()).c_str(),

@@ -229,16 +229,17 @@ std::vector<OptionRow> make_table() {
     return {
         {"--scene", "NAME", scene_group,
          "default (five surfaces side by side), or one of sphere, cylinder, torus, ellipsoid, "
-         "saddle",
+         "saddle; not with --mesh",
          [](O& o, const std::string& t) { return scene(t, o.scene); }},
         {"--mesh", "FILE", scene_group, "render the triangle mesh in FILE instead",
          [](O& o, const std::string& t) { return file_name(t, o.mesh); }},
         {"--fit", "SIZE", scene_group,
-         "scale the mesh so its largest extent is SIZE (default: keep the file's units; methods "
-         "1 and 2 depend on scale)",
+         "scale the mesh so its largest extent is SIZE, " + number(smallest_model) + " to " +
+             number(largest_model) +
+             " (default: keep the file's units, which must lie in that range; methods 1 and 2 "
+             "depend on scale); only with --mesh",
          [](O& o, const std::string& t) {
-             return parse_float(t, o.fit) && o.fit > 0.0f ? ""
-                                                          : "must be a positive number" + got(t);
+             return between(t, float(smallest_model), float(largest_model), o.fit);
          }},
         {"--tessellation", "N", scene_group, "segments around each built-in surface, 8-2048 (128)",
          [](O& o, const std::string& t) { return whole(t, 8, 2048, o.tessellation); }},
@@ -269,7 +270,8 @@ std::vector<OptionRow> make_table() {
          [](O& o, const std::string& t) { return between(t, 1.0f, 170.0f, o.view.fov); }},
         {"--turntable", "N", camera,
          "write N images around the model, 1-1000, the azimuth rising by 360/N degrees from "
-         "--view's; named from --output: out-000.png, out-001.png...",
+         "--view's, the eye at one distance in all; named from --output: out-000.png, "
+         "out-001.png...",
          [](O& o, const std::string& t) { return whole(t, 1, 1000, o.turntable); }},
 
         {"--method", "N", shader, "0 surface derivatives, 1 vertex normals, 2 probe rays (0)",
@@ -304,7 +306,8 @@ std::vector<OptionRow> make_table() {
         {"--auto-range", "", shader,
          "choose range_max and range_min from the 2nd and 98th percentiles of the measure in a "
          "quick first render (one bound for both in the two-sided mapping), print them and "
-         "render with them; on unless --range_max or --range_min is given",
+         "render with them; on unless --range_max or --range_min is given, and refused with "
+         "them",
          [](O& o, const std::string& t) { return flag(t, o.auto_range); }},
 
         {"--width", "N", image, "width in pixels, 1-16384 (640)",
@@ -331,7 +334,7 @@ std::vector<OptionRow> make_table() {
          "PNG colours: grey, or diverging (blue-white-red, white at 0.5, for the two-sided "
          "mapping) (grey)",
          [](O& o, const std::string& t) { return colormap(t, o.style.colormap); }},
-        {"--legend", "", image, "draw a bar with the range's end values on the PNG",
+        {"--legend", "", image, "draw a bar with the range's end values on the PNG (not the EXR)",
          [](O& o, const std::string& t) { return flag(t, o.style.legend); }},
 
         {"--plugin", "FILE", other,

@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -126,18 +127,68 @@ struct CommandLine {
     }
 };
 
+// The first of `names` given on the command line, or "".
+std::string first_given(const CLI::App& app, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        if (app.count(name) > 0) {
+            return name;
+        }
+    }
+    return "";
+}
+
+// Options that have no effect beside others: refused where the user would
+// otherwise get something other than asked for, and a warning where the
+// image is still what was asked.
+bool check_effects(const CLI::App& app, Options& o, std::string& error) {
+    const std::string surface_option =
+        first_given(app, {"--scene", "--tessellation", "--free-form"});
+    if (!o.mesh.empty() && !surface_option.empty() && !o.accuracy) {
+        error = surface_option + ": applies to the built-in surfaces, not to --mesh; give one "
+                                 "or the other";
+        return false;
+    }
+    if (o.mesh.empty() && app.count("--fit") > 0) {
+        error = "--fit: scales the --mesh; the built-in surfaces keep their size";
+        return false;
+    }
+    if (o.accuracy && (!o.mesh.empty() || app.count("--scene") > 0)) {
+        error = "--accuracy: measures on every built-in surface and takes no --mesh or --scene";
+        return false;
+    }
+    if (!o.accuracy && is_exr_path(o.output)) {
+        for (const char* name : {"--legend", "--colormap", "--background"}) {
+            if (app.count(name) > 0) {
+                o.warnings.push_back(std::string(name) +
+                                     ": shapes the PNG only; the EXR holds the values as the "
+                                     "shader wrote them, without it");
+            }
+        }
+    }
+    return true;
+}
+
 // What the options given ask for together: the choices one option makes for
 // another, and the combinations refused.
 bool check_together(const CLI::App& app, Options& o, std::string& error) {
+    const std::string range_given = first_given(app, {"--range_max", "--range_min"});
     // The defaults of bendlens.mi (1 and 1) suit a model of about unit size
     // and saturate most others: unless the user sets an end of the range,
-    // it is chosen from the measure.
-    if (app.count("--range_max") == 0 && app.count("--range_min") == 0) {
+    // it is chosen from the measure. Both at once would leave one of them
+    // silently unused.
+    if (range_given.empty()) {
         o.auto_range = true;
+    } else if (o.auto_range) {
+        error = "--auto-range: chooses the range itself and cannot go with " + range_given +
+                "; give one or the other";
+        return false;
     }
     if (o.derivatives == Options::Derivatives::exact && !o.mesh.empty()) {
         error = "--derivatives: exact derivatives exist only for the built-in surfaces; a mesh "
                 "takes estimated or none";
+        return false;
+    }
+    if (!check_effects(app, o, error)) {
         return false;
     }
     // Four floats a pixel, and more for the measure: refuse what would not

@@ -2,12 +2,20 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "preview/host/host_state.h"
 #include "preview/image/image_io.h"
 #include "preview/render/render.h"
 
 namespace preview {
+
+// The sizes of model the preview renders, as the largest extent of its
+// bounds (what --fit sets). Embree loses hits beyond about 3e13 and below
+// about 1e-12 (the bunny, the dragon and the teapot at every power of ten
+// against their render at size 1); these ends keep a margin to both.
+constexpr double smallest_model = 1e-10;
+constexpr double largest_model = 1e12;
 
 struct Options {
     // The shader's ten parameters, with the defaults of bendlens.mi.
@@ -42,6 +50,9 @@ struct Options {
     bool stats = false;
     bool help = false;
     bool version = false;
+    // Options given together that the tool takes, but of which one has no
+    // effect; each a line for the user, without the tool's prefix.
+    std::vector<std::string> warnings;
 };
 
 // Parses argv; false with a one-line reason, "--option: what is wrong", on

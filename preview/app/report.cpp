@@ -76,7 +76,7 @@ std::string summary_line(const std::string& path, const Image& image, double sec
 }
 
 std::vector<std::string> render_warnings(const Image& image, const RenderSummary& summary,
-                                         bool method_zero) {
+                                         bool method_zero, const std::string& unknown_mapping) {
     std::vector<std::string> warnings;
     if (summary.pixels_hit == 0) {
         warnings.push_back("no pixel hit the model: the image shows only the background "
@@ -84,24 +84,54 @@ std::vector<std::string> render_warnings(const Image& image, const RenderSummary
         return warnings;
     }
     const double saturated = double(summary.saturated) / double(summary.pixels_hit);
-    if (saturated > 0.2) {
+    if (!unknown_mapping.empty()) {
+        warnings.push_back("the connected mapping runs " + unknown_mapping +
+                           ", beyond the mappings 0, 1 and 2: where it does, the shader writes "
+                           "no colour and the pixel stays black (connect it within 0 to 2)");
+    } else if (saturated > 0.2) {
         warnings.push_back(format("%.0f%% of the hit pixels saturate at the ends of the mapping; "
                                   "widen --range_max and --range_min, or use --auto-range",
                                   100.0 * saturated));
     }
     if (method_zero && image.hits_without_derivatives > 0) {
-        const double share =
-            image.samples_hit > 0
-                ? 100.0 * double(image.hits_without_derivatives) / double(image.samples_hit)
-                : 100.0;
-        // A few hits next to vertices the estimate could not fit must not
-        // read as "0%".
-        warnings.push_back(format("method 0 found no surface derivatives at %.0f of %.0f hits "
-                                  "(%.2g%%) and shows them flat (see --derivatives)",
-                                  double(image.hits_without_derivatives), double(image.samples_hit),
-                                  share));
+        const long long hits = std::max(image.samples_hit, image.hits_without_derivatives);
+        warnings.push_back("method 0 found no surface derivatives at " +
+                           std::to_string(image.hits_without_derivatives) + " of " +
+                           std::to_string(hits) + " hits (" +
+                           share_text(image.hits_without_derivatives, hits) +
+                           ") and shows them flat (see --derivatives)");
     }
     return warnings;
+}
+
+std::string unknown_values(const Instance& instance, int k, int lowest, int highest) {
+    const Connection& connection = instance.connections[k];
+    if (connection.source == Connection::none) {
+        return "";
+    }
+    // mi_phen_eval takes the floor of the connected value.
+    const double low = std::floor(std::fmin(connection.low, connection.high));
+    const double high = std::floor(std::fmax(connection.low, connection.high));
+    if (low >= lowest && high <= highest) {
+        return "";
+    }
+    return format("from %g to %g", low, high);
+}
+
+std::string share_text(long long part, long long whole) {
+    if (whole <= 0 || part >= whole) {
+        return "100%";
+    }
+    const double share = 100.0 * double(part) / double(whole);
+    // Two significant digits below 1% (so a few hits do not read "0%"), one
+    // decimal above, rounded down so that only the whole reads 100%.
+    if (share < 0.01) {
+        return "under 0.01%";
+    }
+    if (share < 1.0) {
+        return format("%.2g%%", share);
+    }
+    return format("%.1f%%", std::floor(share * 10.0) / 10.0);
 }
 
 bool choose_range(const Image& image, BendlensParameters& params, std::string& note) {

@@ -31,8 +31,22 @@ std::string summary_line(const std::string& path, const Image& image, double sec
 
 // Warnings, each one line without the tool's prefix: nothing hit, more than
 // a fifth of the hit pixels saturated, method 0 at hits with no derivatives.
+// unknown_mapping, when not empty, says where a connected mapping takes
+// values the shader does not know (unknown_values); the shader then writes
+// no colour, which is said instead of the saturation warning, whose count
+// does not hold then.
 std::vector<std::string> render_warnings(const Image& image, const RenderSummary& summary,
-                                         bool method_zero);
+                                         bool method_zero, const std::string& unknown_mapping = "");
+
+// For an integer parameter k connected to u or v: its values run over the
+// whole numbers from floor(LOW) to floor(HIGH). When some lie outside
+// [lowest, highest], says so ("from 5 to 6"); otherwise, or when k is not
+// connected, "".
+std::string unknown_values(const Instance& instance, int k, int lowest, int highest);
+
+// A share in percent for a warning: "100%" only when part is whole, never
+// "0%" for a part above zero, and never a power of ten ("1e+02%").
+std::string share_text(long long part, long long whole);
 
 // Chooses the range for --auto-range from the measure's 2nd and 98th
 // percentiles: one symmetric bound for both ends in the two-sided mapping

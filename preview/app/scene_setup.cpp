@@ -1,5 +1,10 @@
 #include "preview/app/scene_setup.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "preview/mesh/load.h"
@@ -8,13 +13,52 @@
 namespace preview {
 namespace {
 
+// Why a mesh file cannot be read, in the system's words, before the reader
+// tries it: "" when it can be opened for reading.
+std::string unreadable_reason(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return std::strerror(errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return "it is a folder, not a file";
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "it is not a regular file";
+    }
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return std::strerror(errno);
+    }
+    std::fclose(file);
+    return "";
+}
+
+std::string size_text(double size) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", size);
+    return text;
+}
+
 bool add_mesh_file(const Options& options, DerivativeSource source, Scene& scene,
                    std::string& error) {
+    const std::string reason = unreadable_reason(options.mesh);
+    if (!reason.empty()) {
+        error = "cannot read mesh " + options.mesh + ": " + reason;
+        return false;
+    }
     Mesh mesh;
     if (!load_mesh(options.mesh, mesh, error)) {
         return false;
     }
-    place_mesh(mesh, options.fit);
+    const double extent = place_mesh(mesh, options.fit);
+    // --fit keeps to the range itself; a file's own units may not.
+    if (options.fit == 0.0f && !(extent >= smallest_model && extent <= largest_model)) {
+        error = "mesh " + options.mesh + ": the model is " + size_text(extent) +
+                " across; the preview renders models from " + size_text(smallest_model) + " to " +
+                size_text(largest_model) + " across: scale it with --fit";
+        return false;
+    }
     scene.add_mesh(options.mesh, std::move(mesh), {0.0f, 0.0f, 0.0f}, source, options.rings);
     return true;
 }

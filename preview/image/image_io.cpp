@@ -37,28 +37,59 @@ std::string extension_of(const std::string& path) {
     return extension;
 }
 
+// The longest file name the folder of path takes (255 on most file systems).
+size_t longest_name(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? size_t(limit) : 255;
+}
+
+// The name of temporary file `attempt` beside path: "NAME.partial-PID-N",
+// the output's own name shortened as far as it must be for the whole to
+// stay within the folder's limit on a name, so that it fits wherever the
+// output's name does.
+std::string partial_name(const std::string& path, int attempt) {
+    const std::string suffix =
+        ".partial-" + std::to_string(long(getpid())) + "-" + std::to_string(attempt);
+    const size_t slash = path.rfind('/');
+    const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t limit = longest_name(path);
+    const size_t name_length = path.size() - name_start;
+    const size_t kept =
+        name_length + suffix.size() <= limit ? name_length : limit - std::min(limit, suffix.size());
+    return path.substr(0, name_start + kept) + suffix;
+}
+
 // A temporary file beside path (so that rename() stays in one file system
 // and is atomic), named to the interrupt handler from before it exists until
-// forget_partial is called; -1 when none can be made. The name is registered
-// first and the file then created exclusively, so no signal can fall between
-// its creation and its registration. The process id keeps the names of
-// concurrent runs apart; a stale file of the same name is stepped over.
+// forget_partial is called; -1 when none can be made, errno saying why. The
+// name is registered first and the file then created exclusively, so no
+// signal can fall between its creation and its registration. The process id
+// keeps the names of concurrent runs apart; a stale file of the same name is
+// stepped over.
 int create_partial(const std::string& path, std::string& temporary) {
-    const std::string stem = path + ".partial-" + std::to_string(long(getpid())) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = stem + std::to_string(attempt);
+        const std::string name = partial_name(path, attempt);
         set_partial_file(name.c_str());
         const int descriptor = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (descriptor >= 0) {
             temporary = name;
             return descriptor;
         }
+        const int reason = errno;
         set_partial_file(nullptr);
+        errno = reason;
         if (errno != EEXIST) {
             break;
         }
     }
     return -1;
+}
+
+// "cannot create a file beside PATH: REASON", errno's text as the reason.
+std::string cannot_create(const std::string& path) {
+    return "cannot create a file beside " + path + ": " + std::strerror(errno);
 }
 
 // Called only once the file has been renamed or removed: until then an
@@ -208,10 +239,16 @@ void png_pixel(const float rgba[4], unsigned char out[3]) {
 }
 
 bool check_writable(const std::string& path, std::string& error) {
+    // The image could be made but not moved into place over a folder.
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = "cannot write the image to " + path + ": it is a folder";
+        return false;
+    }
     std::string temporary;
     const int descriptor = create_partial(path, temporary);
     if (descriptor < 0) {
-        error = "cannot create a file beside " + path;
+        error = cannot_create(path);
         return false;
     }
     close(descriptor);
@@ -248,7 +285,7 @@ bool write_image(const Image& image, const std::string& path, const ImageStyle& 
     std::string temporary;
     const int descriptor = create_partial(path, temporary);
     if (descriptor < 0) {
-        error = "cannot create a file beside " + path;
+        error = cannot_create(path);
         return false;
     }
     bool written = false;
@@ -270,7 +307,7 @@ bool write_image(const Image& image, const std::string& path, const ImageStyle& 
     }
     if (written && std::rename(temporary.c_str(), path.c_str()) != 0) {
         written = false;
-        error = "cannot move the image into place at " + path;
+        error = "cannot move the image into place at " + path + ": " + std::strerror(errno);
     }
     if (!written) {
         std::remove(temporary.c_str());

@@ -49,7 +49,8 @@ bool write_image(const Image& image, const std::string& path, std::string& error
 bool write_image(const Image& image, const std::string& path, const ImageStyle& style,
                  std::string& error);
 
-// Checks, before a long render, that a file can be created beside path.
+// Checks, before a long render, that path is not a folder and that a file
+// can be created beside it; false with the reason (the system's) if not.
 bool check_writable(const std::string& path, std::string& error);
 
 // True for a path whose extension write_image knows.

@@ -110,6 +110,51 @@ std::string one_line(std::string reason) {
     return reason.empty() ? "the file cannot be read" : reason;
 }
 
+// The format as a user knows it.
+std::string format_name(const std::string& format) {
+    if (format == "gltf") {
+        return "glTF";
+    }
+    if (format == "glb") {
+        return "glTF binary (.glb)";
+    }
+    std::string upper = format; // OBJ, STL
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    return upper;
+}
+
+// Assimp's reason in the tool's words: which format could not be read, then
+// why, where Assimp says. Its "No suitable reader found" means the reader for
+// the format did not recognise the contents at all.
+std::string reason_for(const std::string& format, const std::string& assimp_reason) {
+    const std::string name = format_name(format);
+    std::string reason = one_line(assimp_reason);
+    // Assimp names its in-memory file with the format's extension.
+    const std::string named = "the file." + format;
+    for (size_t at; (at = reason.find(named)) != std::string::npos;) {
+        reason.erase(at + 8, format.size() + 1);
+    }
+    if (reason.find("Failed to determine STL storage") != std::string::npos) {
+        return name + ": neither ascii STL nor binary STL of the size its header states (the "
+                      "file is damaged or cut short)";
+    }
+    if (reason.find("No suitable reader") != std::string::npos) {
+        const std::string kind = format == "glb" ? "binary glTF" : name;
+        return name + ": the contents are not " + kind + " (or the file is damaged or cut short)";
+    }
+    if (reason.find("too small") != std::string::npos) {
+        return name + ": the file is too short to hold a mesh";
+    }
+    // Assimp's readers often name their format first ("OBJ: ...",
+    // "GLTF: ..."); that is kept as ours.
+    if (lower_case(reason.substr(0, format.size() + 1)) == format + ":" ||
+        (format == "glb" && lower_case(reason.substr(0, 5)) == "gltf:")) {
+        return name + reason.substr(reason.find(':'));
+    }
+    return name + ": cannot read the file: " + reason;
+}
+
 bool is_identity(const aiMatrix4x4& m) {
     const aiMatrix4x4 identity;
     for (unsigned r = 0; r < 4; ++r) {
@@ -257,7 +302,7 @@ bool import_with_assimp(const std::string& format, const std::string& folder, co
     importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     const aiScene* scene = importer.ReadFileFromMemory(data, size, 0, format.c_str());
     if (scene == nullptr) {
-        return fail(error, one_line(importer.GetErrorString()));
+        return fail(error, reason_for(format, importer.GetErrorString()));
     }
     if (!check_faces(*scene, error)) {
         return false;
@@ -267,7 +312,7 @@ bool import_with_assimp(const std::string& format, const std::string& folder, co
     // (weld.h), normals by prepare_mesh only where the file has none.
     scene = importer.ApplyPostProcessing(aiProcess_Triangulate);
     if (scene == nullptr) {
-        return fail(error, one_line(importer.GetErrorString()));
+        return fail(error, reason_for(format, importer.GetErrorString()));
     }
     const std::vector<Placement> placements = placements_of(*scene);
     // The file's normals, if every mesh has them. STL's normals belong to

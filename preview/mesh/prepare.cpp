@@ -52,6 +52,23 @@ void compute_normals(Mesh& mesh) {
     }
 }
 
+// True when some triangle has an area: its edges' cross product is not
+// zero in double (a float sliver still counts). Usually the first does.
+bool has_area(const Mesh& mesh) {
+    for (size_t t = 0; t + 2 < mesh.triangles.size(); t += 3) {
+        const Float3 a = mesh.positions[mesh.triangles[t]];
+        const Float3 b = mesh.positions[mesh.triangles[t + 1]];
+        const Float3 c = mesh.positions[mesh.triangles[t + 2]];
+        const double ab[3] = {double(b.x) - a.x, double(b.y) - a.y, double(b.z) - a.z};
+        const double ac[3] = {double(c.x) - a.x, double(c.y) - a.y, double(c.z) - a.z};
+        if (ab[1] * ac[2] != ab[2] * ac[1] || ab[2] * ac[0] != ab[0] * ac[2] ||
+            ab[0] * ac[1] != ab[1] * ac[0]) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 bool prepare_mesh(Mesh& mesh, std::string& error) {
@@ -68,6 +85,10 @@ bool prepare_mesh(Mesh& mesh, std::string& error) {
         if (index >= mesh.positions.size()) {
             return fail(error, "a triangle names a vertex that does not exist");
         }
+    }
+    if (!has_area(mesh)) {
+        return fail(error, "the mesh has no area: every triangle's corners lie on one line or "
+                           "one point");
     }
     // Texture coordinates count only where every vertex has them.
     if (mesh.uvs.size() != mesh.positions.size()) {
@@ -88,9 +109,9 @@ bool prepare_mesh(Mesh& mesh, std::string& error) {
     return true;
 }
 
-void place_mesh(Mesh& mesh, float fit) {
+double place_mesh(Mesh& mesh, float fit) {
     if (mesh.positions.empty()) {
-        return;
+        return 0.0;
     }
     Float3 lo = mesh.positions[0], hi = mesh.positions[0];
     for (const Float3& p : mesh.positions) {
@@ -105,6 +126,7 @@ void place_mesh(Mesh& mesh, float fit) {
     for (Float3& p : mesh.positions) {
         p = {float((p.x - cx) * scale), float((p.y - cy) * scale), float((p.z - cz) * scale)};
     }
+    return extent;
 }
 
 } // namespace preview

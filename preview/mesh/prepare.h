@@ -8,7 +8,8 @@
 namespace preview {
 
 // Checks what rendering needs: at least one triangle, indices in range,
-// finite coordinates. Then fills in area-weighted unit vertex normals when
+// finite coordinates, and some area (a mesh whose every triangle is
+// degenerate shows nothing). Then fills in area-weighted unit vertex normals when
 // the file had none, or had some that are not finite or of zero length. They
 // are summed over positions welded together (weld.h), so that a vertex split
 // at a texture seam gets the same normal on both sides; their sign follows
@@ -16,7 +17,8 @@ namespace preview {
 bool prepare_mesh(Mesh& mesh, std::string& error);
 
 // Centres the mesh on the origin and, with a positive fit size, scales its
-// largest extent to that size (the preview's --fit).
-void place_mesh(Mesh& mesh, float fit);
+// largest extent to that size (the preview's --fit). Returns the largest
+// extent the mesh had before scaling.
+double place_mesh(Mesh& mesh, float fit);
 
 } // namespace preview

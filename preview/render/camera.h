@@ -27,10 +27,24 @@ struct Camera {
     Vector eye{}, forward{}, right{}, up{};
     float tan_half_height = 0.0f; // tan of half the vertical field of view
     float aspect = 1.0f;
+    double distance = 0.0; // from the eye to the centre of the scene's bounds
 };
 
 // Looks at the scene's centre from the view's direction, at the nearest
-// distance where its whole bounding box fits the frame, whatever its size.
-Camera frame_camera(const Scene& scene, int width, int height, const View& view = View{});
+// distance where its whole bounding box fits the frame, whatever its size;
+// or, when distance is positive, from that distance (a turntable keeps one
+// for all its images, see turntable_distance).
+Camera frame_camera(const Scene& scene, int width, int height, const View& view = View{},
+                    double distance = 0.0);
+
+// The distance that frames the scene in every one of `images` views around
+// it, the azimuth rising by 360/images degrees from the view's: the largest
+// of their own distances, so that the model keeps its size from image to
+// image and is whole in each.
+double turntable_distance(const Scene& scene, int width, int height, const View& view, int images);
+
+// The azimuth of image `index` of a turntable of `images`, in [0, 360) for a
+// start in it: the start's, turned by 360/images degrees an image.
+float turntable_azimuth(float azimuth, int index, int images);
 
 } // namespace preview

@@ -276,7 +276,8 @@ void render(const Scene& scene, const Plugin& plugin, Instance& instance,
     Job job{scene, plugin, instance, settings, image};
     job.timed = timing != nullptr;
     prepare_image(job);
-    job.camera = frame_camera(scene, settings.width, settings.height, settings.view);
+    job.camera =
+        frame_camera(scene, settings.width, settings.height, settings.view, settings.distance);
     job.bare_jitter = 1.0f / instance.block.params.probe_scale;
 
     const Tally tally = run_threads(job);

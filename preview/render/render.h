@@ -17,6 +17,9 @@ struct RenderSettings {
     int threads = 0;       // 0: every core
     bool progress = false; // a progress bar on the standard error stream
     View view;
+    // The eye's distance from the scene's centre; 0 frames the scene from the
+    // view (frame_camera). A turntable sets one for all its images.
+    double distance = 0.0;
     // Also read the shader's raw measure back at every pixel (Image::measure),
     // and its principal curvatures k1 and k2 where the method gives them
     // (Image::k1, Image::k2): at the pixel's first sample that hits, so the

@@ -46,3 +46,36 @@ obj = open(os.path.join(D, 'concave.obj'), 'rb').read()
 half = len(obj) // 2
 w('concave.obj.gz', gzip.compress(obj[:half], mtime=0) + gzip.compress(obj[half:], mtime=0))
 w('big_endian.ply.gz', gzip.compress(open(os.path.join(D, 'big_endian.ply'), 'rb').read(), mtime=0))
+# The command line's rows: a ball (an icosahedron split once, 80 faces) to
+# frame at any accepted size; a tetrahedron far too large and one far too
+# small to render; faces without area; a glTF that is not one; a binary
+# STL whose header counts five facets but which holds one.
+phi = (1 + 5 ** 0.5) / 2
+ico = [(-1, phi, 0), (1, phi, 0), (-1, -phi, 0), (1, -phi, 0), (0, -1, phi), (0, 1, phi),
+       (0, -1, -phi), (0, 1, -phi), (phi, 0, -1), (phi, 0, 1), (-phi, 0, -1), (-phi, 0, 1)]
+faces = [(0, 11, 5), (0, 5, 1), (0, 1, 7), (0, 7, 10), (0, 10, 11), (1, 5, 9), (5, 11, 4),
+         (11, 10, 2), (10, 7, 6), (7, 1, 8), (3, 9, 4), (3, 4, 2), (3, 2, 6), (3, 6, 8),
+         (3, 8, 9), (4, 9, 5), (2, 4, 11), (6, 2, 10), (8, 6, 7), (9, 8, 1)]
+points = [tuple(c / sum(x * x for x in p) ** 0.5 for c in p) for p in ico]
+middle = {}
+def mid(a, b):
+    key = (min(a, b), max(a, b))
+    if key not in middle:
+        m = [(points[a][k] + points[b][k]) / 2 for k in range(3)]
+        points.append(tuple(c / sum(x * x for x in m) ** 0.5 for c in m))
+        middle[key] = len(points) - 1
+    return middle[key]
+split = []
+for a, b, c in faces:
+    ab, bc, ca = mid(a, b), mid(b, c), mid(c, a)
+    split += [(a, ab, ca), (b, bc, ab), (c, ca, bc), (ab, bc, ca)]
+w('ball.obj', ''.join('v %.6f %.6f %.6f\n' % p for p in points) +
+  ''.join('f %d %d %d\n' % (a + 1, b + 1, c + 1) for a, b, c in split))
+tetra = "v {0} {0} {0}\nv -{0} -{0} {0}\nv -{0} {0} -{0}\nv {0} -{0} -{0}\nf 1 2 3\nf 1 4 2\nf 1 3 4\nf 2 4 3\n"
+w('huge.obj', tetra.format('1e19'))
+w('tiny.obj', tetra.format('1e-12'))
+w('no_area.obj', "# every face on one line or one point\nv 0 0 0\nv 1 0 0\nv 2 0 0\nv 3 0 0\n"
+  "f 1 2 3\nf 2 4 3\nf 1 1 1\n")
+w('not_gltf.gltf', "this is not a glTF file\n")
+w('cut.stl', b'cut short'.ljust(80, b' ') + struct.pack('<I', 5) +
+  struct.pack('<12fH', 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0))
