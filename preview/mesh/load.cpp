@@ -1,14 +1,19 @@
 #include "preview/mesh/load.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 
 #include "preview/mesh/assimp_import.h"
 #include "preview/mesh/gzip.h"
+#include "preview/mesh/plain_obj.h"
 #include "preview/mesh/ply.h"
 #include "preview/mesh/prepare.h"
+#include "preview/mesh/weld.h"
 
 namespace preview {
 namespace {
@@ -48,7 +53,7 @@ std::string split_extension(std::string& name) {
 }
 
 bool parse_in_folder(const std::string& name, const std::string& folder, const char* data,
-                     size_t size, Mesh& mesh, std::string& error) {
+                     size_t size, Mesh& mesh, std::string& error, Progress* progress) {
     mesh = Mesh{};
     std::string stem = name;
     std::string format = split_extension(stem);
@@ -71,42 +76,74 @@ bool parse_in_folder(const std::string& name, const std::string& folder, const c
                                "' (expected .obj, .ply, .stl, .gltf or .glb, optionally .gz)");
     }
     if (format == "ply") {
-        return parse_ply(data, size, mesh, error); // see ply.h
+        return parse_ply(data, size, mesh, error, progress); // see ply.h
     }
-    return import_with_assimp(format, folder, data, size, mesh, error);
+    if (format == "obj" && read_plain_obj(data, size, mesh, progress)) {
+        return true;
+    }
+    if (!import_with_assimp(format, folder, data, size, mesh, error)) {
+        return false;
+    }
+    merge_identical_vertices(mesh);
+    return true;
 }
 
 } // namespace
 
 bool parse_mesh(const std::string& name, const char* data, size_t size, Mesh& mesh,
                 std::string& error) {
-    return parse_in_folder(name, "", data, size, mesh, error);
+    return parse_in_folder(name, "", data, size, mesh, error, nullptr);
 }
 
 namespace {
 
-// Reads a whole regular file; false if it is not one or cannot be read. Plain
-// C reads: a stream reading a folder throws instead of failing.
-bool read_file(const std::string& path, std::string& contents) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return false;
+// A regular file's bytes, mapped into memory rather than copied: the pages
+// are read as the parser reaches them and given back as soon as the mapping
+// is released.
+class FileBytes {
+  public:
+    FileBytes() = default;
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes() { release(); }
+
+    // False if path is not a regular file or cannot be read.
+    bool open(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        struct stat info {};
+        bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+        size_ = ok ? size_t(info.st_size) : 0;
+        if (ok && size_ > 0) {
+            void* mapped = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+            ok = mapped != MAP_FAILED;
+            data_ = ok ? static_cast<const char*>(mapped) : nullptr;
+            if (ok) {
+                // Read ahead: the parsers go through the file from its start.
+                madvise(mapped, size_, MADV_WILLNEED);
+            }
+        }
+        ::close(fd);
+        return ok;
     }
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return false;
+
+    void release() {
+        if (data_ != nullptr) {
+            munmap(const_cast<char*>(data_), size_);
+        }
+        data_ = nullptr;
+        size_ = 0;
     }
-    contents.clear();
-    contents.reserve(size_t(info.st_size));
-    char buffer[1 << 16];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        contents.append(buffer, got);
-    }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    return !failed;
-}
+
+    const char* data() const { return data_ == nullptr ? "" : data_; }
+    size_t size() const { return size_; }
+
+  private:
+    const char* data_ = nullptr;
+    size_t size_ = 0;
+};
 
 std::string folder_of(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -118,14 +155,19 @@ std::string folder_of(const std::string& path) {
 
 } // namespace
 
-bool load_mesh(const std::string& path, Mesh& mesh, std::string& error) {
-    std::string contents;
-    if (!read_file(path, contents)) {
-        error = "cannot read mesh " + path;
-        return false;
-    }
-    if (!parse_in_folder(path, folder_of(path), contents.data(), contents.size(), mesh, error) ||
-        !prepare_mesh(mesh, error)) {
+bool load_mesh(const std::string& path, Mesh& mesh, std::string& error, Progress* progress) {
+    bool parsed = false;
+    {
+        ProgressStep step(progress, "read");
+        FileBytes file;
+        if (!file.open(path)) {
+            error = "cannot read mesh " + path;
+            return false;
+        }
+        parsed =
+            parse_in_folder(path, folder_of(path), file.data(), file.size(), mesh, error, progress);
+    } // the file's bytes are given back here
+    if (!parsed || !prepare_mesh(mesh, error, progress)) {
         error = "mesh " + path + ": " + error;
         return false;
     }

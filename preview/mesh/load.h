@@ -12,6 +12,7 @@
 #include <string>
 
 #include "preview/mesh/mesh.h"
+#include "preview/progress/progress.h"
 
 namespace preview {
 
@@ -20,13 +21,18 @@ namespace preview {
 // .gz). Polygons are triangulated (concave ones too); positions are kept as
 // the file has them, and so are vertex normals and texture coordinates where
 // the file gives every vertex one (STL's facet normals are not vertex normals
-// and are dropped).
+// and are dropped). Corners with the same position, normal and texture
+// coordinates share one vertex, whichever reader read them.
 bool parse_mesh(const std::string& name, const char* data, size_t size, Mesh& mesh,
                 std::string& error);
 
 // Reads the file at path and parses it (the format chosen by its extension),
 // then prepares it (prepare_mesh). A path that is not a readable regular file
 // gives "cannot read mesh PATH"; any other failure gives "mesh PATH: reason".
-bool load_mesh(const std::string& path, Mesh& mesh, std::string& error);
+// The file is mapped into memory and given back once parsed. Progress, if
+// given, hears the steps "read" (reading and parsing) and "weld" (the
+// preparation).
+bool load_mesh(const std::string& path, Mesh& mesh, std::string& error,
+               Progress* progress = nullptr);
 
 } // namespace preview

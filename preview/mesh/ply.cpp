@@ -314,7 +314,8 @@ int vertex_slot(const std::string& name) {
 
 } // namespace
 
-bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error) {
+bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error, Progress* progress) {
+    (void)progress;
     mesh = Mesh{};
     const std::string_view text(data, data == nullptr ? 0 : size);
     size_t body_start = 0;

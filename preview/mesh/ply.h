@@ -11,6 +11,7 @@
 #include <string>
 
 #include "preview/mesh/mesh.h"
+#include "preview/progress/progress.h"
 
 namespace preview {
 
@@ -18,6 +19,8 @@ namespace preview {
 // (and nx, ny, nz if present) and a face element with a list of indices;
 // polygons are split into fans (exact for convex ones, which is what PLY
 // files hold in practice). Other elements and properties are skipped.
-bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error);
+// Progress, if given, hears the share of the body read.
+bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error,
+               Progress* progress = nullptr);
 
 } // namespace preview

@@ -71,7 +71,8 @@ bool has_area(const Mesh& mesh) {
 
 } // namespace
 
-bool prepare_mesh(Mesh& mesh, std::string& error) {
+bool prepare_mesh(Mesh& mesh, std::string& error, Progress* progress) {
+    ProgressStep step(progress, "weld", false);
     if (mesh.triangles.empty()) {
         return fail(error, "the mesh has no triangles");
     }

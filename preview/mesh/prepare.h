@@ -4,6 +4,7 @@
 #include <string>
 
 #include "preview/mesh/mesh.h"
+#include "preview/progress/progress.h"
 
 namespace preview {
 
@@ -14,7 +15,8 @@ namespace preview {
 // are summed over positions welded together (weld.h), so that a vertex split
 // at a texture seam gets the same normal on both sides; their sign follows
 // the triangles' winding (counter-clockwise seen from outside).
-bool prepare_mesh(Mesh& mesh, std::string& error);
+// Progress, if given, hears the step "weld".
+bool prepare_mesh(Mesh& mesh, std::string& error, Progress* progress = nullptr);
 
 // Centres the mesh on the origin and, with a positive fit size, scales its
 // largest extent to that size (the preview's --fit). Returns the largest

@@ -19,4 +19,11 @@ namespace preview {
 // merged.
 std::vector<uint32_t> weld_positions(const std::vector<Float3>& positions);
 
+// Makes the vertices that agree bit for bit in position, normal and texture
+// coordinates one vertex, the first of them, keeping the order of the rest,
+// and renumbers the triangles. A file format that gives every face corner a
+// vertex of its own (Assimp does for OBJ) so costs no more than an indexed
+// one, and every reader of a file gives the same mesh.
+void merge_identical_vertices(Mesh& mesh);
+
 } // namespace preview

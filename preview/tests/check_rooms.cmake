@@ -3,13 +3,17 @@
 # records the renderer shares (shader/renderer.h, shader/parameters.h).
 # Fails naming every file that reaches past that, with the include.
 cmake_minimum_required(VERSION 3.25)
-set(_allowed_mesh "mesh")
+# progress/ is the record a long step fills in for app/ to show: it stands
+# below every room (it knows nothing of meshes or images), so that the steps
+# in mesh/, scene/ and render/ report without including anything above them.
+set(_allowed_progress "progress")
+set(_allowed_mesh "mesh;progress")
 set(_allowed_image "image")
-set(_allowed_scene "scene;mesh")
-set(_allowed_host "host;scene;mesh")
-set(_allowed_render "render;host;scene;mesh;image")
-set(_allowed_app "app;render;host;scene;mesh;image")
-set(_rooms mesh image scene host render app)
+set(_allowed_scene "scene;mesh;progress")
+set(_allowed_host "host;scene;mesh;progress")
+set(_allowed_render "render;host;scene;mesh;image;progress")
+set(_allowed_app "app;render;host;scene;mesh;image;progress")
+set(_rooms progress mesh image scene host render app)
 
 set(_problems "")
 file(GLOB _loose RELATIVE ${PREVIEW_DIR} ${PREVIEW_DIR}/*.h ${PREVIEW_DIR}/*.cpp)
@@ -29,7 +33,7 @@ foreach(_room IN LISTS _rooms)
           string(APPEND _problems "\n  ${_file}: includes ${_included}, above room ${_room}")
         endif()
       elseif(_included MATCHES "^shader/(renderer|parameters)\\.h$")
-        if(_room STREQUAL "mesh" OR _room STREQUAL "image")
+        if(_room STREQUAL "mesh" OR _room STREQUAL "image" OR _room STREQUAL "progress")
           # Those rooms know nothing of the plug-in but its parameter block,
           # which the legend reads.
           if(NOT _room STREQUAL "image" OR NOT _included STREQUAL "shader/parameters.h")

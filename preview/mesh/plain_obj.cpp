@@ -1,0 +1,485 @@
+#include "preview/mesh/plain_obj.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "preview/mesh/parallel.h"
+#include "preview/mesh/weld.h"
+
+namespace preview {
+namespace {
+
+// ---- Numbers and indices, as Assimp 5.2 reads them ----
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Where a token ends: a blank or the end of the line's content.
+bool at_token_end(const char* p, const char* end) {
+    return p == end || is_blank(*p);
+}
+
+// The next line from p: its content (without the newline, and without a
+// carriage return just before it) ends at content_end, and the next line
+// starts at next.
+void next_line(const char* p, const char* end, const char*& content_end, const char*& next) {
+    const char* newline = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+    if (newline == nullptr) {
+        content_end = next = end;
+        return;
+    }
+    next = newline + 1;
+    content_end = newline > p && newline[-1] == '\r' ? newline - 1 : newline;
+}
+
+// Assimp's scale of each count of decimals read, 10^-count as a double.
+constexpr double decimal_scale[16] = {0.0,  1e-1, 1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                      1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+
+// Reads a number written -?D+(.D*)?(e[+-]?D+)? or -.D+(e...)? with the
+// arithmetic of Assimp's fast_atoreal_move<float>: the whole part as an
+// integer rounded to float, the first 15 decimals as an integer scaled in
+// double, rounded to float and added in float, then times powf(10, exponent)
+// and the sign. That is not the nearest float to the decimal number, and
+// reading it any other way would move vertices by an ulp. Refuses (false)
+// any other spelling, a whole part past 18 digits, an exponent past 4 and a
+// result that is not finite, all of which Assimp reads in ways of its own;
+// and a number that starts with its point (.5), which Assimp does not count
+// as a number on a v or vt line (and then drops the vertex).
+bool read_number(const char*& p, const char* end, float& out) {
+    const char* c = p;
+    if (c < end && *c == '.') {
+        return false;
+    }
+    const bool negative = c < end && *c == '-';
+    c += negative ? 1 : 0;
+    uint64_t whole = 0;
+    const char* digits = c;
+    while (c < end && is_digit(*c)) {
+        whole = whole * 10 + uint64_t(*c - '0');
+        ++c;
+    }
+    const size_t whole_digits = size_t(c - digits);
+    if (whole_digits > 18) {
+        return false;
+    }
+    float value = float(whole);
+    if (c < end && *c == '.') {
+        ++c;
+        uint64_t decimals = 0;
+        size_t read = 0;
+        while (c < end && is_digit(*c)) {
+            if (read < 15) { // Assimp reads 15 decimals and skips the rest
+                decimals = decimals * 10 + uint64_t(*c - '0');
+                ++read;
+            }
+            ++c;
+        }
+        if (read == 0 && whole_digits == 0) {
+            return false;
+        }
+        if (read > 0) {
+            value += float(double(decimals) * decimal_scale[read]);
+        }
+    } else if (whole_digits == 0) {
+        return false;
+    }
+    if (c < end && (*c == 'e' || *c == 'E')) {
+        ++c;
+        const bool exponent_negative = c < end && *c == '-';
+        c += c < end && (*c == '-' || *c == '+') ? 1 : 0;
+        const char* exponent_digits = c;
+        uint64_t exponent = 0;
+        while (c < end && is_digit(*c) && c - exponent_digits < 5) {
+            exponent = exponent * 10 + uint64_t(*c - '0');
+            ++c;
+        }
+        if (c == exponent_digits || c - exponent_digits > 4) {
+            return false;
+        }
+        const float power = exponent_negative ? -float(exponent) : float(exponent);
+        value *= std::pow(10.0f, power);
+    }
+    if (!at_token_end(c, end) || !std::isfinite(value)) {
+        return false;
+    }
+    out = negative ? -value : value;
+    p = c;
+    return true;
+}
+
+// Reads an index written -?[1-9]D{0,8} (Assimp reads it with atoi and steps
+// over as many characters as the value has digits, so leading zeros or a
+// plus sign would be read twice).
+bool read_index(const char*& p, const char* end, long long& out) {
+    const char* c = p;
+    const bool negative = c < end && *c == '-';
+    c += negative ? 1 : 0;
+    if (c == end || *c < '1' || *c > '9') {
+        return false;
+    }
+    long long value = 0;
+    const char* digits = c;
+    while (c < end && is_digit(*c) && c - digits < 10) {
+        value = value * 10 + (*c - '0');
+        ++c;
+    }
+    if (c - digits > 9) {
+        return false;
+    }
+    out = negative ? -value : value;
+    p = c;
+    return true;
+}
+
+void skip_blanks(const char*& p, const char* end) {
+    while (p < end && is_blank(*p)) {
+        ++p;
+    }
+}
+
+// Reads count numbers, each after at least one blank, then the line's end.
+bool read_numbers(const char*& p, const char* end, float* values, int count) {
+    for (int k = 0; k < count; ++k) {
+        if (p == end || !is_blank(*p)) {
+            return false;
+        }
+        skip_blanks(p, end);
+        if (!read_number(p, end, values[k])) {
+            return false;
+        }
+    }
+    skip_blanks(p, end);
+    return p == end;
+}
+
+// ---- The file in chunks of whole lines ----
+
+enum CornerPart : unsigned { uv_part = 1, normal_part = 2 };
+
+struct Counts {
+    size_t v = 0, vt = 0, vn = 0, f = 0;
+};
+
+struct Chunk {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    Counts lines;       // of each kind in this chunk
+    Counts base;        // of each kind before it
+    unsigned forms = 0; // bit 1 << parts for each corner form met
+    bool plain = true;
+};
+
+// Counts the lines of each kind; false at a line a plain file does not hold.
+bool count_lines(Chunk& chunk) {
+    const char* p = chunk.begin;
+    const char* const end = chunk.end;
+    while (p < end) {
+        const char *line_end = nullptr, *next = nullptr;
+        next_line(p, end, line_end, next);
+        const char first = p < line_end ? p[0] : '\n';
+        const char second = p + 1 < line_end ? p[1] : '\n';
+        if (first == 'v' && is_blank(second)) {
+            ++chunk.lines.v;
+        } else if (first == 'v' && (second == 't' || second == 'n') && p + 2 < line_end &&
+                   is_blank(p[2])) {
+            ++(second == 't' ? chunk.lines.vt : chunk.lines.vn);
+        } else if (first == 'f' && is_blank(second)) {
+            ++chunk.lines.f;
+        } else if (first == '#') {
+            // Assimp also ends a line at a form feed or a lone carriage return.
+            for (const char* c = p; c < line_end; ++c) {
+                if (*c == '\f' || *c == '\r') {
+                    return false;
+                }
+            }
+        } else if (p != line_end) {
+            return false;
+        }
+        p = next;
+    }
+    return true;
+}
+
+// Where the chunk's lines go in the whole file's arrays.
+struct Output {
+    Counts total;
+    std::vector<Float3> positions, normals;
+    std::vector<Float2> uvs;
+    // Per corner, three a triangle: the index of its position, texture
+    // coordinates and normal in the file's lists.
+    std::vector<uint32_t> corner_v, corner_t, corner_n;
+};
+
+// Resolves an index of a list that held `seen` items when the face was read
+// and holds `total` in the end; false when it names none.
+bool resolve(long long index, size_t seen, size_t total, uint32_t& out) {
+    const long long resolved = index > 0 ? index - 1 : (long long)seen + index;
+    if (resolved < 0 || resolved >= (long long)total) {
+        return false;
+    }
+    out = uint32_t(resolved);
+    return true;
+}
+
+// Reads one triangle's line (after the `f`), writing its corners at face.
+bool read_face(const char*& p, const char* end, const Counts& seen, size_t face, Output& out,
+               unsigned& forms) {
+    for (int k = 0; k < 3; ++k) {
+        if (p == end || !is_blank(*p)) {
+            return false;
+        }
+        skip_blanks(p, end);
+        long long v = 0, t = 0, n = 0;
+        unsigned parts = 0;
+        if (!read_index(p, end, v)) {
+            return false;
+        }
+        if (p < end && *p == '/') {
+            ++p;
+            if (p < end && *p != '/') {
+                // a/t: Assimp takes t for a normal while no vt line came yet.
+                if (!read_index(p, end, t) || seen.vt == 0) {
+                    return false;
+                }
+                parts |= uv_part;
+            }
+            if (p < end && *p == '/') {
+                ++p;
+                if (!read_index(p, end, n)) {
+                    return false;
+                }
+                parts |= normal_part;
+            }
+            if (parts == 0) {
+                return false;
+            }
+        }
+        if (!at_token_end(p, end)) {
+            return false;
+        }
+        forms |= 1u << parts;
+        const size_t at = 3 * face + size_t(k);
+        if (!resolve(v, seen.v, out.total.v, out.corner_v[at]) ||
+            ((parts & uv_part) && !resolve(t, seen.vt, out.total.vt, out.corner_t[at])) ||
+            ((parts & normal_part) && !resolve(n, seen.vn, out.total.vn, out.corner_n[at]))) {
+            return false;
+        }
+    }
+    skip_blanks(p, end);
+    return p == end;
+}
+
+// Reads every line of the chunk into the file's arrays.
+bool read_lines(Chunk& chunk, Output& out) {
+    Counts seen = chunk.base;
+    const char* p = chunk.begin;
+    const char* const end = chunk.end;
+    float values[3];
+    while (p < end) {
+        const char *line_end = nullptr, *next = nullptr;
+        next_line(p, end, line_end, next);
+        // count_lines has seen the first two characters of every line.
+        if (p == line_end || p[0] == '#') {
+            // empty or a comment
+        } else if (p[0] == 'v' && is_blank(p[1])) {
+            ++p;
+            if (!read_numbers(p, line_end, values, 3)) {
+                return false;
+            }
+            out.positions[seen.v++] = {values[0], values[1], values[2]};
+        } else if (p[0] == 'v' && p[1] == 'n') {
+            p += 2;
+            if (!read_numbers(p, line_end, values, 3)) {
+                return false;
+            }
+            out.normals[seen.vn++] = {values[0], values[1], values[2]};
+        } else if (p[0] == 'v' && p[1] == 't') {
+            p += 2;
+            const char* start = p;
+            if (!read_numbers(p, line_end, values, 2)) {
+                p = start;
+                if (!read_numbers(p, line_end, values, 3)) {
+                    return false;
+                }
+            }
+            out.uvs[seen.vt++] = {values[0], values[1]};
+        } else if (p[0] == 'f') {
+            ++p;
+            if (!read_face(p, line_end, seen, seen.f, out, chunk.forms)) {
+                return false;
+            }
+            ++seen.f;
+        }
+        p = next;
+    }
+    return true;
+}
+
+// Cuts the data into about `count` chunks of whole lines.
+std::vector<Chunk> cut_into_chunks(const char* data, size_t size, size_t count) {
+    std::vector<Chunk> chunks;
+    const char* begin = data;
+    const char* const end = data + size;
+    for (size_t k = 1; k <= count && begin < end; ++k) {
+        const char* cut = k == count ? end : data + size * k / count;
+        if (cut < begin) {
+            continue;
+        }
+        if (cut < end) {
+            const char* newline =
+                static_cast<const char*>(std::memchr(cut, '\n', size_t(end - cut)));
+            cut = newline == nullptr ? end : newline + 1;
+        }
+        Chunk chunk;
+        chunk.begin = begin;
+        chunk.end = cut;
+        chunks.push_back(chunk);
+        begin = cut;
+    }
+    return chunks;
+}
+
+// ---- The mesh: one vertex per corner value, in the order first named ----
+
+void gather_mesh(Output& out, unsigned parts, Mesh& mesh) {
+    const size_t corners = out.corner_v.size();
+    std::vector<uint32_t> order; // per vertex: its first corner
+    mesh.triangles.resize(corners);
+    if (parts == 0) {
+        // Corners are positions: number them in the order first named.
+        std::vector<uint32_t> vertex_of(out.total.v, UINT32_MAX);
+        for (size_t c = 0; c < corners; ++c) {
+            uint32_t& vertex = vertex_of[out.corner_v[c]];
+            if (vertex == UINT32_MAX) {
+                vertex = uint32_t(order.size());
+                order.push_back(uint32_t(c));
+            }
+            mesh.triangles[c] = vertex;
+        }
+    } else {
+        // Corners are triples of indices, found in a table of their own.
+        size_t slots = 16;
+        while (slots < 2 * corners) {
+            slots *= 2;
+        }
+        std::vector<uint32_t> table(slots, UINT32_MAX);
+        auto index_of = [&](const std::vector<uint32_t>& list, size_t c) {
+            return list.empty() ? 0u : list[c];
+        };
+        for (size_t c = 0; c < corners; ++c) {
+            const uint32_t key[3] = {out.corner_v[c], index_of(out.corner_t, c),
+                                     index_of(out.corner_n, c)};
+            uint64_t h = (uint64_t(key[0]) * 0x9e3779b97f4a7c15ULL) ^
+                         (uint64_t(key[1]) * 0xc2b2ae3d27d4eb4fULL) ^
+                         (uint64_t(key[2]) * 0x165667b19e3779f9ULL);
+            h ^= h >> 29;
+            for (size_t slot = h & (slots - 1);; slot = (slot + 1) & (slots - 1)) {
+                if (table[slot] == UINT32_MAX) {
+                    table[slot] = uint32_t(order.size());
+                    mesh.triangles[c] = uint32_t(order.size());
+                    order.push_back(uint32_t(c));
+                    break;
+                }
+                const uint32_t first = order[table[slot]];
+                if (out.corner_v[first] == key[0] && index_of(out.corner_t, first) == key[1] &&
+                    index_of(out.corner_n, first) == key[2]) {
+                    mesh.triangles[c] = table[slot];
+                    break;
+                }
+            }
+        }
+    }
+    mesh.positions.resize(order.size());
+    mesh.normals.resize(parts & normal_part ? order.size() : 0);
+    mesh.uvs.resize(parts & uv_part ? order.size() : 0);
+    for (size_t v = 0; v < order.size(); ++v) {
+        const uint32_t c = order[v];
+        mesh.positions[v] = out.positions[out.corner_v[c]];
+        if (parts & normal_part) {
+            mesh.normals[v] = out.normals[out.corner_n[c]];
+        }
+        if (parts & uv_part) {
+            mesh.uvs[v] = out.uvs[out.corner_t[c]];
+        }
+    }
+}
+
+} // namespace
+
+bool read_plain_obj(const char* data, size_t size, Mesh& mesh, Progress* progress) {
+    mesh = Mesh{};
+    // A backslash continues a line and a NUL ends Assimp's reading: both are
+    // left to Assimp.
+    if (size == 0 || std::memchr(data, '\\', size) != nullptr ||
+        std::memchr(data, '\0', size) != nullptr) {
+        return false;
+    }
+    // Chunks of about 4 MB, so that every core has several.
+    const size_t chunk_count = std::max<size_t>(1, std::min<size_t>(256, size >> 22));
+    std::vector<Chunk> chunks = cut_into_chunks(data, size, chunk_count);
+    std::atomic<size_t> bytes_done{0};
+    auto report = [&](const Chunk& chunk) {
+        const size_t done = bytes_done += size_t(chunk.end - chunk.begin);
+        if (progress != nullptr) {
+            progress->advance(0.2 * double(done) / double(size));
+        }
+    };
+    run_chunks(chunks.size(), [&](size_t k) {
+        chunks[k].plain = count_lines(chunks[k]);
+        report(chunks[k]);
+    });
+    Output out;
+    for (Chunk& chunk : chunks) {
+        if (!chunk.plain) {
+            return false;
+        }
+        chunk.base = out.total;
+        out.total.v += chunk.lines.v;
+        out.total.vt += chunk.lines.vt;
+        out.total.vn += chunk.lines.vn;
+        out.total.f += chunk.lines.f;
+    }
+    if (out.total.f == 0 || out.total.v > UINT32_MAX || 3 * out.total.f > UINT32_MAX) {
+        return false;
+    }
+    out.positions.resize(out.total.v);
+    out.normals.resize(out.total.vn);
+    out.uvs.resize(out.total.vt);
+    out.corner_v.resize(3 * out.total.f);
+    out.corner_t.resize(out.total.vt > 0 ? 3 * out.total.f : 0);
+    out.corner_n.resize(out.total.vn > 0 ? 3 * out.total.f : 0);
+    bytes_done = 0;
+    run_chunks(chunks.size(), [&](size_t k) {
+        chunks[k].plain = read_lines(chunks[k], out);
+        report(chunks[k]);
+    });
+    unsigned forms = 0;
+    for (const Chunk& chunk : chunks) {
+        if (!chunk.plain) {
+            return false;
+        }
+        forms |= chunk.forms;
+    }
+    // One corner form throughout: a file that mixes them gets zero normals
+    // or texture coordinates from Assimp where a face has none.
+    unsigned parts = 0;
+    while (parts < 4 && forms != 1u << parts) {
+        ++parts;
+    }
+    if (parts == 4) {
+        return false;
+    }
+    gather_mesh(out, parts, mesh);
+    merge_identical_vertices(mesh);
+    return true;
+}
+
+} // namespace preview

@@ -1,0 +1,184 @@
+// The plain-OBJ reader against Assimp: on every file it reads, the mesh must
+// be the one Assimp gives, bit for bit; a file it does not read goes to
+// Assimp through parse_mesh all the same.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "preview/mesh/assimp_import.h"
+#include "preview/mesh/load.h"
+#include "preview/mesh/plain_obj.h"
+#include "preview/mesh/weld.h"
+
+namespace {
+
+using preview::Mesh;
+
+bool same_bits(const void* a, const void* b, size_t bytes) {
+    return bytes == 0 || std::memcmp(a, b, bytes) == 0;
+}
+
+// Assimp's mesh of an OBJ text, its corners merged as parse_mesh merges them.
+Mesh assimp_mesh(const std::string& text) {
+    Mesh mesh;
+    std::string error;
+    EXPECT_TRUE(preview::import_with_assimp("obj", "", text.data(), text.size(), mesh, error))
+        << error;
+    preview::merge_identical_vertices(mesh);
+    return mesh;
+}
+
+// Whether the plain reader reads text, and if it does, that it gives
+// Assimp's mesh; and that parse_mesh gives Assimp's mesh either way.
+bool expect_as_assimp(const std::string& what, const std::string& text) {
+    const Mesh expected = assimp_mesh(text);
+    Mesh fast, parsed;
+    const bool read = preview::read_plain_obj(text.data(), text.size(), fast);
+    std::string error;
+    EXPECT_TRUE(preview::parse_mesh("m.obj", text.data(), text.size(), parsed, error)) << error;
+    for (const Mesh* mesh : {&parsed, read ? &fast : &parsed}) {
+        EXPECT_EQ(mesh->triangles, expected.triangles) << what;
+        EXPECT_EQ(mesh->positions.size(), expected.positions.size()) << what;
+        EXPECT_EQ(mesh->normals.size(), expected.normals.size()) << what;
+        EXPECT_EQ(mesh->uvs.size(), expected.uvs.size()) << what;
+        if (mesh->positions.size() == expected.positions.size() &&
+            mesh->normals.size() == expected.normals.size() &&
+            mesh->uvs.size() == expected.uvs.size()) {
+            EXPECT_TRUE(same_bits(mesh->positions.data(), expected.positions.data(),
+                                  sizeof(preview::Float3) * expected.positions.size()))
+                << what << ": positions differ";
+            EXPECT_TRUE(same_bits(mesh->normals.data(), expected.normals.data(),
+                                  sizeof(preview::Float3) * expected.normals.size()))
+                << what << ": normals differ";
+            EXPECT_TRUE(same_bits(mesh->uvs.data(), expected.uvs.data(),
+                                  sizeof(preview::Float2) * expected.uvs.size()))
+                << what << ": texture coordinates differ";
+        }
+    }
+    return read;
+}
+
+std::string file_text(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(PlainObj, ReadsTheModelsAsAssimpDoes) {
+    for (const char* name : {"bunny.obj", "teapot.obj", "dragon.obj"}) {
+        const std::string text = file_text(std::string(BENDLENS_MODELS_DIR) + "/" + name);
+        if (text.empty()) {
+            GTEST_SKIP() << "scripts/fetch-models.sh fetches the models";
+        }
+        EXPECT_TRUE(expect_as_assimp(name, text)) << name << " is plain";
+    }
+}
+
+// Numbers in every spelling exporters write, each read with Assimp's own
+// arithmetic (which is not the nearest float for many of them): a reader
+// that rounds once, as strtof does, fails here.
+TEST(PlainObj, ReadsEveryNumberToTheBitAsAssimpDoes) {
+    std::mt19937 random(22);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    auto number = [&](int kind) {
+        char text[96];
+        const double x = unit(random) * std::pow(10.0, double(random() % 14) - 6.0);
+        const int digits = int(random() % 18);
+        switch (kind % 8) {
+        case 0:
+            std::snprintf(text, sizeof text, "%.*f", digits, x);
+            break;
+        case 1:
+            std::snprintf(text, sizeof text, "%.*e", digits, x);
+            break;
+        case 2:
+            std::snprintf(text, sizeof text, "%.*G", 1 + digits, x);
+            break;
+        case 3:
+            std::snprintf(text, sizeof text, "%d", int(x));
+            break;
+        case 4:
+            std::snprintf(text, sizeof text, "%.9g", double(float(x)));
+            break;
+        case 5: // more decimals than Assimp reads
+            std::snprintf(text, sizeof text, "%.0f.%018d", std::trunc(x), int(random() % 999999));
+            break;
+        case 6:
+            std::snprintf(text, sizeof text, "%.*fe+%d", digits % 6, x, int(random() % 20));
+            break;
+        default: // "1." and "-0."
+            std::snprintf(text, sizeof text, "%.0f.", std::trunc(x));
+            break;
+        }
+        return std::string(text);
+    };
+    std::string text;
+    for (int v = 0; v < 600; ++v) {
+        text += "v " + number(v) + " " + number(v + 1) + "\t" + number(v + 2) + "\n";
+        text += "vn " + number(v + 3) + " " + number(v + 4) + " " + number(v + 5) + "\n";
+        text += "vt " + number(v + 6) + " " + number(v + 7) + "\n";
+    }
+    for (int f = 0; f < 600; ++f) {
+        const int a = f + 1, b = (f + 1) % 600 + 1, c = (f + 7) % 600 + 1;
+        text += "f " + std::to_string(a) + "/" + std::to_string(a) + "/" + std::to_string(a) + " " +
+                std::to_string(b) + "/" + std::to_string(b) + "/" + std::to_string(b) + " " +
+                std::to_string(c) + "/" + std::to_string(c) + "/" + std::to_string(c) + "\n";
+    }
+    EXPECT_TRUE(expect_as_assimp("numbers", text));
+}
+
+// Files whose reading has a catch. The plain reader must read those marked
+// plain, and every one must come out as Assimp's.
+TEST(PlainObj, ReadsTrickyFilesAsAssimpDoes) {
+    const std::string square = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n";
+    const struct {
+        const char* what;
+        std::string text;
+        bool plain;
+    } files[] = {
+        {"negative indices", square + "f -4 -3 -2\nv 2 2 0\nf -5 -1 -2\n", true},
+        {"faces before their vertices", "f 1 2 3\n" + square, true},
+        {"missing normals and texture coordinates", square + "vn 0 0 1\nvt 0 0\nf 1 2 3\n", true},
+        {"texture coordinates", square + "vt 0 0\nvt 1 0\nvt 1 1 0\nf 1/1 2/2 3/3\nf 1/1 3/3 4/2\n",
+         true},
+        {"normals", square + "vn 0 0 1\nvn 0 0 -1\nf 1//1 2//1 3//2\n", true},
+        {"all three, negative", square + "vt 0 0\nvt 1 1\nvn 0 0 1\nf -4/-2/-1 -3/-1/-1 -2/-2/-1\n",
+         true},
+        {"shared corners keep one vertex", square + "v 0 0 0\nf 1 2 3\nf 5 3 4\n", true},
+        {"carriage returns, tabs, comments",
+         "# made by hand\r\nv\t0 0 0\r\nv 1 0 0 \r\n\r\nv 1 1 0\r\nf 1\t2  3 \r\n", true},
+        {"no newline at the end", square + "f 1 2 3", true},
+        {"continued line", square + "f 1 2 \\\n 3\n", false},
+        {"quadrilateral", square + "f 1 2 3 4\n", false},
+        {"concave hexagon",
+         "v 0 0 0\nv 4 0 0\nv 4 4 0\nv 2 1 0\nv 0 4 0\nv -1 2 0\nf 1 2 3 4 5 6\n", false},
+        {"a group", square + "g part\nf 1 2 3\n", false},
+        {"a number from its point", square + "v .5 0 0\nv 0 0 1\nf 1 2 5\n", false},
+        {"texture index before any vt", square + "f 1/1 2/1 3/1\nvt 0 0\n", false},
+        {"some corners without normals", square + "vn 0 0 1\nf 1//1 2//1 3//1\nf 1 3 4\n", false},
+        {"leading zeros", square + "f 01 2 3\n", false},
+        {"a form feed in a comment", square + "# a\fv 9 9 9\nf 1 2 3\n", false},
+    };
+    for (const auto& file : files) {
+        EXPECT_EQ(expect_as_assimp(file.what, file.text), file.plain) << file.what;
+    }
+}
+
+// A file the plain reader leaves to Assimp is refused with Assimp's reason.
+TEST(PlainObj, LeavesBadIndicesToAssimp) {
+    const std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n";
+    Mesh mesh;
+    EXPECT_FALSE(preview::read_plain_obj(text.data(), text.size(), mesh));
+    std::string error;
+    EXPECT_FALSE(preview::parse_mesh("m.obj", text.data(), text.size(), mesh, error));
+    EXPECT_EQ(error, "OBJ: vertex index out of range");
+}
+
+} // namespace
