@@ -5,8 +5,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "preview/mesh/ply_format.h"
+
 namespace preview {
 namespace {
+
+using namespace ply;
 
 // The most vertices or faces a file may declare. Larger counts are refused
 // before anything is allocated, so a hostile header cannot exhaust memory.
@@ -84,8 +88,6 @@ void add_fan(const std::vector<uint32_t>& corners, std::vector<uint32_t>& triang
 
 namespace {
 
-enum class PlyType { none, i8, u8, i16, u16, i32, u32, f32, f64 };
-
 PlyType ply_type(std::string_view name) {
     if (name == "char" || name == "int8")
         return PlyType::i8;
@@ -105,41 +107,6 @@ PlyType ply_type(std::string_view name) {
         return PlyType::f64;
     return PlyType::none;
 }
-
-size_t ply_size(PlyType type) {
-    switch (type) {
-    case PlyType::i8:
-    case PlyType::u8:
-        return 1;
-    case PlyType::i16:
-    case PlyType::u16:
-        return 2;
-    case PlyType::i32:
-    case PlyType::u32:
-    case PlyType::f32:
-        return 4;
-    case PlyType::f64:
-        return 8;
-    case PlyType::none:
-        break;
-    }
-    return 0;
-}
-
-struct PlyProperty {
-    std::string name;
-    PlyType type = PlyType::none;       // the value's type
-    PlyType count_type = PlyType::none; // for lists: the count's type
-    bool is_list = false;
-};
-
-struct PlyElement {
-    std::string name;
-    size_t count = 0;
-    std::vector<PlyProperty> properties;
-};
-
-enum class PlyFormat { ascii, little_endian, big_endian };
 
 // Reads body values one at a time, from ascii tokens or binary bytes.
 struct PlyReader {
@@ -177,48 +144,9 @@ struct PlyReader {
         if (bytes == 0 || body.size() - pos < bytes) {
             return false;
         }
-        unsigned char raw[8] = {};
-        std::memcpy(raw, body.data() + pos, bytes);
+        value = binary_value(reinterpret_cast<const unsigned char*>(body.data() + pos), type,
+                             format == PlyFormat::big_endian);
         pos += bytes;
-        // Assemble the bytes explicitly in the file's order: the host's does
-        // not matter.
-        uint64_t u = 0;
-        for (size_t i = 0; i < bytes; ++i) {
-            const size_t at = format == PlyFormat::big_endian ? i : bytes - 1 - i;
-            u = (u << 8) | raw[at];
-        }
-        switch (type) {
-        case PlyType::i8:
-            value = double(int8_t(uint8_t(u)));
-            break;
-        case PlyType::u8:
-            value = double(uint8_t(u));
-            break;
-        case PlyType::i16:
-            value = double(int16_t(uint16_t(u)));
-            break;
-        case PlyType::u16:
-            value = double(uint16_t(u));
-            break;
-        case PlyType::i32:
-            value = double(int32_t(uint32_t(u)));
-            break;
-        case PlyType::u32:
-            value = double(uint32_t(u));
-            break;
-        case PlyType::f32: {
-            const uint32_t w = uint32_t(u);
-            float f = 0.0f;
-            std::memcpy(&f, &w, 4);
-            value = double(f);
-            break;
-        }
-        case PlyType::f64:
-            std::memcpy(&value, &u, 8);
-            break;
-        case PlyType::none:
-            return false;
-        }
         return true;
     }
 };
@@ -290,32 +218,9 @@ bool parse_ply_header(std::string_view text, size_t& body_start, PlyFormat& body
     return fail(error, "PLY: the header has no end_header line");
 }
 
-// The vertex values read: position, normal, texture coordinates.
-constexpr int value_slots = 8;
-
-// The slot a vertex property fills, -1 for none. Texture coordinates go by
-// several names in the wild: s and t, u and v, texture_u and texture_v (and
-// texture_s, texture_t).
-int vertex_slot(const std::string& name) {
-    const char* const names[6] = {"x", "y", "z", "nx", "ny", "nz"};
-    for (int k = 0; k < 6; ++k) {
-        if (name == names[k]) {
-            return k;
-        }
-    }
-    if (name == "s" || name == "u" || name == "texture_u" || name == "texture_s") {
-        return 6;
-    }
-    if (name == "t" || name == "v" || name == "texture_v" || name == "texture_t") {
-        return 7;
-    }
-    return -1;
-}
-
 } // namespace
 
 bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error, Progress* progress) {
-    (void)progress;
     mesh = Mesh{};
     const std::string_view text(data, data == nullptr ? 0 : size);
     size_t body_start = 0;
@@ -323,6 +228,9 @@ bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error, Pr
     std::vector<PlyElement> elements;
     if (!parse_ply_header(text, body_start, format, elements, error)) {
         return false;
+    }
+    if (read_fixed_binary(elements, format, text.substr(body_start), mesh, progress)) {
+        return true;
     }
     PlyReader reader{text.substr(body_start), 0, format};
     bool have_vertices = false;
@@ -364,6 +272,10 @@ bool parse_ply(const char* data, size_t size, Mesh& mesh, std::string& error, Pr
         }
         bool face_list_taken = false;
         for (size_t i = 0; i < element.count; ++i) {
+            if (progress != nullptr && i % 65536 == 0) {
+                progress->advance(double(reader.pos) /
+                                  double(std::max<size_t>(1, reader.body.size())));
+            }
             double values[value_slots] = {};
             face_list_taken = false;
             for (size_t p = 0; p < element.properties.size(); ++p) {

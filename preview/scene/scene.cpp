@@ -25,7 +25,6 @@ void grow(Float3& lo, Float3& hi, Float3 p) {
 Scene::Scene() : device_(rtcNewDevice(std::getenv("BENDLENS_EMBREE_CONFIG"))) {
     if (device_ != nullptr) {
         scene_ = rtcNewScene(device_);
-        rtcSetSceneBuildQuality(scene_, RTC_BUILD_QUALITY_HIGH);
     }
 }
 
@@ -62,7 +61,7 @@ void Scene::add_surface(const std::string& name, const Surface& surface, Float3 
 }
 
 void Scene::add_mesh(const std::string& name, Mesh mesh, Float3 offset,
-                     DerivativeSource derivatives, int rings) {
+                     DerivativeSource derivatives, int rings, Progress* progress) {
     Object object;
     object.name = name;
     object.mesh = std::move(mesh);
@@ -73,6 +72,7 @@ void Scene::add_mesh(const std::string& name, Mesh mesh, Float3 offset,
         p = {p.x + offset.x, p.y + offset.y, p.z + offset.z};
     }
     if (object.derivatives == DerivativeSource::estimated) {
+        ProgressStep step(progress, "curvature", false);
         CurvatureSettings settings;
         settings.rings = rings;
         estimate_vertex_curvature(object.mesh, settings, object.curvature);
@@ -80,11 +80,26 @@ void Scene::add_mesh(const std::string& name, Mesh mesh, Float3 offset,
     objects_.push_back(std::move(object));
 }
 
-bool Scene::commit(std::string& error) {
+namespace {
+
+// From this many triangles on, Embree's low build quality (BuildQuality).
+constexpr size_t large_scene_triangles = size_t(1) << 18;
+
+bool report_build(void* progress, double share) {
+    static_cast<Progress*>(progress)->advance(share);
+    return true; // never cancel
+}
+
+} // namespace
+
+bool Scene::commit(std::string& error, Progress* progress) {
     if (device_ == nullptr || scene_ == nullptr) {
         error = "Embree could not create a device";
         return false;
     }
+    ProgressStep step(progress, "BVH");
+    size_t total_triangles = 0;
+    std::vector<RTCGeometry> geometries;
     for (size_t i = 0; i < objects_.size(); ++i) {
         Object& object = objects_[i];
         const Mesh& mesh = object.mesh;
@@ -98,29 +113,46 @@ bool Scene::commit(std::string& error) {
             object.primitives[t] = {&object, uint32_t(t)};
         }
         RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
-        auto* vertices = static_cast<float*>(
-            rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
-                                    3 * sizeof(float), mesh.positions.size()));
-        auto* indices = static_cast<unsigned*>(rtcSetNewGeometryBuffer(
-            geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(unsigned), triangles));
-        if (vertices == nullptr || indices == nullptr) {
+        // Embree reads the mesh's own arrays rather than copies. It reads a
+        // vertex as 16 bytes, so the positions get room for one more.
+        object.mesh.positions.push_back({});
+        object.mesh.positions.pop_back();
+        rtcSetSharedGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
+                                   mesh.positions.data(), 0, sizeof(Float3), mesh.positions.size());
+        rtcSetSharedGeometryBuffer(geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3,
+                                   mesh.triangles.data(), 0, 3 * sizeof(uint32_t), triangles);
+        if (rtcGetDeviceError(device_) != RTC_ERROR_NONE) {
             rtcReleaseGeometry(geometry);
-            error = "Embree could not allocate the geometry of " + object.name;
+            for (RTCGeometry other : geometries) {
+                rtcReleaseGeometry(other);
+            }
+            error = "Embree could not take the geometry of " + object.name;
             return false;
         }
-        for (size_t v = 0; v < mesh.positions.size(); ++v) {
-            vertices[3 * v] = mesh.positions[v].x;
-            vertices[3 * v + 1] = mesh.positions[v].y;
-            vertices[3 * v + 2] = mesh.positions[v].z;
-        }
-        for (size_t k = 0; k < mesh.triangles.size(); ++k) {
-            indices[k] = mesh.triangles[k];
-        }
+        total_triangles += triangles;
+        geometries.push_back(geometry);
+    }
+    const bool large =
+        build_quality_ == BuildQuality::low ||
+        (build_quality_ == BuildQuality::by_size && total_triangles >= large_scene_triangles);
+    const RTCBuildQuality quality = large ? RTC_BUILD_QUALITY_LOW : RTC_BUILD_QUALITY_HIGH;
+    for (size_t i = 0; i < geometries.size(); ++i) {
+        RTCGeometry geometry = geometries[i];
+        // A geometry's own quality decides how its triangles are built.
+        rtcSetGeometryBuildQuality(geometry, quality);
         rtcCommitGeometry(geometry);
         rtcAttachGeometryByID(scene_, geometry, unsigned(i));
         rtcReleaseGeometry(geometry);
     }
+    rtcSetSceneBuildQuality(scene_, quality);
+    // Compact nodes hold a large scene in about half the memory.
+    rtcSetSceneFlags(scene_, large ? RTC_SCENE_FLAG_COMPACT : RTC_SCENE_FLAG_NONE);
+
+    if (progress != nullptr) {
+        rtcSetSceneProgressMonitorFunction(scene_, report_build, progress);
+    }
     rtcCommitScene(scene_);
+    rtcSetSceneProgressMonitorFunction(scene_, nullptr, nullptr);
     if (rtcGetDeviceError(device_) != RTC_ERROR_NONE) {
         error = "Embree could not build the scene";
         return false;

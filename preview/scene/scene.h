@@ -9,6 +9,7 @@
 
 #include "preview/mesh/curvature.h"
 #include "preview/mesh/mesh.h"
+#include "preview/progress/progress.h"
 #include "preview/scene/surfaces.h"
 #include "shader/renderer.h"
 
@@ -64,6 +65,14 @@ struct Hit {
     float u = 0.0f, v = 0.0f; // the surface coordinates that connections read
 };
 
+// How Embree builds the scene's BVH. The high quality (spatial splits) pays
+// on small scenes, where it costs milliseconds; on a mesh of millions of
+// triangles it takes seconds and twice the memory, where the low quality
+// with compact nodes builds many times as fast, and for primary rays at
+// preview sizes the render costs about the same (bench/README.md has the
+// figures). By size: low from 2^18 triangles on, high below.
+enum class BuildQuality { by_size, low, high };
+
 class Scene {
   public:
     // The Embree device takes its configuration string from the environment
@@ -85,11 +94,17 @@ class Scene {
                      int rings = default_rings);
     // Adds a prepared mesh (see prepare_mesh), moved by offset. Exact
     // derivatives do not exist for a mesh and are read as estimated.
+    // Progress, if given, hears the step "curvature" (the estimate).
     void add_mesh(const std::string& name, Mesh mesh, Float3 offset,
                   DerivativeSource derivatives = DerivativeSource::estimated,
-                  int rings = default_rings);
-    // Builds the acceleration structure; false (with a reason) if Embree fails.
-    bool commit(std::string& error);
+                  int rings = default_rings, Progress* progress = nullptr);
+    // Builds the acceleration structure; false (with a reason) if Embree
+    // fails. Embree reads the objects' vertex and index arrays in place, so
+    // no object may change after this. Progress, if given, hears the step
+    // "BVH".
+    bool commit(std::string& error, Progress* progress = nullptr);
+    // For the benchmark, which compares the two (before commit).
+    void set_build_quality(BuildQuality quality) { build_quality_ = quality; }
 
     // Casts a ray; on a hit fills hit. A non-null exclude is never hit.
     bool intersect(const Vector& origin, const Vector& direction, const Primitive* exclude,
@@ -104,6 +119,7 @@ class Scene {
 
     RTCDevice device_ = nullptr;
     RTCScene scene_ = nullptr;
+    BuildQuality build_quality_ = BuildQuality::by_size;
     std::vector<Object> objects_;
 };
 
