@@ -5,10 +5,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "preview/app/accuracy.h"
 #include "preview/app/options.h"
+#include "preview/app/progress_display.h"
 #include "preview/app/report.h"
 #include "preview/app/scene_setup.h"
 #include "preview/host/plugin.h"
@@ -42,6 +45,15 @@ bool resolve_plugin(preview::Options& options, std::string& error) {
     return true;
 }
 
+// How long a step runs before its progress shows: half a second, or the
+// seconds in BENDLENS_PROGRESS_AFTER (the tests show every step with 0).
+double progress_delay() {
+    const char* text = std::getenv("BENDLENS_PROGRESS_AFTER");
+    char* end = nullptr;
+    const double seconds = text == nullptr ? 0.5 : std::strtod(text, &end);
+    return text != nullptr && (end == text || !(seconds >= 0.0)) ? 0.5 : seconds;
+}
+
 // The name of image `index` of the run: --output itself, or its numbered
 // turntable name.
 std::string image_path(const preview::Options& options, int index) {
@@ -57,13 +69,14 @@ preview::Instance make_instance(const preview::Options& options) {
     return instance;
 }
 
-preview::RenderSettings render_settings(const preview::Options& options) {
+preview::RenderSettings render_settings(const preview::Options& options,
+                                        preview::Progress& progress) {
     preview::RenderSettings settings;
     settings.width = options.width;
     settings.height = options.height;
     settings.samples_per_pixel = options.samples_per_pixel;
     settings.threads = options.threads;
-    settings.progress = isatty(STDERR_FILENO) != 0;
+    settings.progress = &progress;
     settings.view = options.view;
     // The measure's spread goes into the summary line; an EXR also keeps the
     // measure and the principal curvatures as layers of their own.
@@ -83,9 +96,12 @@ void choose_auto_range(const preview::Scene& scene, const preview::Plugin& plugi
     settings.samples_per_pixel = 1;
     settings.read_measure = true;
     settings.read_principal = false;
-    settings.progress = false;
     preview::Image quick;
-    preview::render(scene, plugin, instance, settings, quick);
+    {
+        preview::ProgressStep step(settings.progress, "auto-range");
+        settings.progress = nullptr;
+        preview::render(scene, plugin, instance, settings, quick);
+    }
     std::string note;
     if (preview::choose_range(quick, instance.block.params, note)) {
         std::printf("auto-range: %s\n", note.c_str());
@@ -127,8 +143,11 @@ bool render_and_write(const preview::Options& options, const preview::Scene& sce
     preview::render(scene, plugin, instance, settings, image, options.stats ? &timing : nullptr);
     preview::ImageStyle style = options.style;
     style.parameters = instance.block.params;
-    if (!preview::write_image(image, path, style, error)) {
-        return false;
+    {
+        preview::ProgressStep step(settings.progress, "write", false);
+        if (!preview::write_image(image, path, style, error)) {
+            return false;
+        }
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -141,13 +160,21 @@ bool render_and_write(const preview::Options& options, const preview::Scene& sce
 // turntable, the azimuth rising by 360/N degrees from one to the next.
 // The tool's exit status.
 int render_images(const preview::Options& options, const preview::Plugin& plugin) {
+    // Every step's time is kept for --stats; a terminal also sees the long
+    // ones as they go.
+    preview::Progress progress;
+    std::unique_ptr<preview::ProgressDisplay> display;
+    if (preview::progress_wanted(isatty(STDERR_FILENO) != 0, options.quiet)) {
+        display = std::make_unique<preview::ProgressDisplay>(progress, stderr, progress_delay());
+    }
     std::string error;
     preview::Scene scene;
-    if (!preview::build_scene(options, scene, error)) {
+    if (!preview::build_scene(options, scene, error, &progress)) {
+        display.reset(); // its line ends before the reason is printed
         return fail(error);
     }
     preview::Instance instance = make_instance(options);
-    preview::RenderSettings settings = render_settings(options);
+    preview::RenderSettings settings = render_settings(options, progress);
     const int images = std::max(1, options.turntable);
     if (options.turntable > 0) {
         // One distance for every image, so that the model keeps its size.
@@ -161,8 +188,13 @@ int render_images(const preview::Options& options, const preview::Plugin& plugin
         settings.view.azimuth = preview::turntable_azimuth(options.view.azimuth, i, images);
         if (!render_and_write(options, scene, plugin, instance, settings, image_path(options, i),
                               error)) {
+            display.reset();
             return fail(error);
         }
+    }
+    display.reset();
+    if (options.stats) {
+        std::printf("%s\n", preview::steps_line(progress.times()).c_str());
     }
     return 0;
 }

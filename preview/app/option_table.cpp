@@ -345,8 +345,13 @@ std::vector<OptionRow> make_table() {
          "points (2000), print a table and exit",
          [](O& o, const std::string& t) { return accuracy(t, o); }},
         {"--stats", "", other,
-         "print the spread of the rendered values and the time spent in the shader",
+         "print the spread of the rendered values, the time spent in the shader and the time "
+         "of each step (read, weld, curvature, BVH, render, write)",
          [](O& o, const std::string& t) { return flag(t, o.stats); }},
+        {"--quiet", "", other,
+         "draw no progress on the terminal (a step that runs over half a second shows a bar "
+         "on standard error when it is a terminal)",
+         [](O& o, const std::string& t) { return flag(t, o.quiet); }},
     };
 }
 

@@ -48,6 +48,7 @@ struct Options {
     bool accuracy = false;
     int accuracy_points = 2000;
     bool stats = false;
+    bool quiet = false; // no progress drawn
     bool help = false;
     bool version = false;
     // Options given together that the tool takes, but of which one has no

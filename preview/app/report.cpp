@@ -218,4 +218,14 @@ std::string timing_line(const RenderTiming& timing) {
     return text;
 }
 
+std::string steps_line(const std::vector<std::pair<std::string, double>>& times) {
+    std::string line = "steps:";
+    double total = 0.0;
+    for (const auto& [step, seconds] : times) {
+        line += " " + step + format(" %.2f s,", seconds);
+        total += seconds;
+    }
+    return line + format(" total %.2f s", total);
+}
+
 } // namespace preview

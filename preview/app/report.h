@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "preview/render/render.h"
@@ -64,5 +65,9 @@ std::string statistics_line(const Image& image);
 
 // --stats: where the render's time went, the shading calls and their cost.
 std::string timing_line(const RenderTiming& timing);
+
+// --stats: each step's time, in the order the steps ran, and their sum:
+// "steps: read 0.21 s, weld 0.05 s, ..., total 1.10 s".
+std::string steps_line(const std::vector<std::pair<std::string, double>>& times);
 
 } // namespace preview

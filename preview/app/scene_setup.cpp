@@ -41,14 +41,14 @@ std::string size_text(double size) {
 }
 
 bool add_mesh_file(const Options& options, DerivativeSource source, Scene& scene,
-                   std::string& error) {
+                   std::string& error, Progress* progress) {
     const std::string reason = unreadable_reason(options.mesh);
     if (!reason.empty()) {
         error = "cannot read mesh " + options.mesh + ": " + reason;
         return false;
     }
     Mesh mesh;
-    if (!load_mesh(options.mesh, mesh, error)) {
+    if (!load_mesh(options.mesh, mesh, error, progress)) {
         return false;
     }
     const double extent = place_mesh(mesh, options.fit);
@@ -59,7 +59,8 @@ bool add_mesh_file(const Options& options, DerivativeSource source, Scene& scene
                 size_text(largest_model) + " across: scale it with --fit";
         return false;
     }
-    scene.add_mesh(options.mesh, std::move(mesh), {0.0f, 0.0f, 0.0f}, source, options.rings);
+    scene.add_mesh(options.mesh, std::move(mesh), {0.0f, 0.0f, 0.0f}, source, options.rings,
+                   progress);
     return true;
 }
 
@@ -103,17 +104,17 @@ DerivativeSource derivative_source(Options::Derivatives wanted, bool mesh) {
     }
 }
 
-bool build_scene(const Options& options, Scene& scene, std::string& error) {
+bool build_scene(const Options& options, Scene& scene, std::string& error, Progress* progress) {
     const bool mesh_given = !options.mesh.empty();
     const DerivativeSource source = derivative_source(options.derivatives, mesh_given);
     if (mesh_given) {
-        if (!add_mesh_file(options, source, scene, error)) {
+        if (!add_mesh_file(options, source, scene, error, progress)) {
             return false;
         }
     } else {
         add_builtin_surfaces(options, source, scene);
     }
-    return scene.commit(error);
+    return scene.commit(error, progress);
 }
 
 } // namespace preview

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "preview/app/options.h"
+#include "preview/progress/progress.h"
 #include "preview/scene/scene.h"
 
 namespace preview {
@@ -13,7 +14,9 @@ namespace preview {
 DerivativeSource derivative_source(Options::Derivatives wanted, bool mesh);
 
 // Loads and places --mesh, or lays out --scene's surfaces, and builds the
-// scene's acceleration structure; false with a one-line reason.
-bool build_scene(const Options& options, Scene& scene, std::string& error);
+// scene's acceleration structure; false with a one-line reason. Progress,
+// if given, hears each step: read, weld, curvature, BVH.
+bool build_scene(const Options& options, Scene& scene, std::string& error,
+                 Progress* progress = nullptr);
 
 } // namespace preview

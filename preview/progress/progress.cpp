@@ -3,21 +3,38 @@
 namespace preview {
 
 void Progress::begin(const std::string& step, bool measurable) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    end_locked();
-    step_ = step;
-    started_ = Clock::now();
-    share_.store(measurable ? 0.0 : -1.0, std::memory_order_relaxed);
+    Snapshot ended, begun;
+    bool had_step = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        had_step = end_locked(ended);
+        step_ = step;
+        started_ = Clock::now();
+        share_.store(measurable ? 0.0 : -1.0, std::memory_order_relaxed);
+        begun.step = step;
+        begun.share = measurable ? 0.0 : -1.0;
+    }
+    if (had_step) {
+        tell(ended, true);
+    }
+    tell(begun, false);
 }
 
 void Progress::end() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    end_locked();
+    Snapshot ended;
+    bool had_step = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        had_step = end_locked(ended);
+    }
+    if (had_step) {
+        tell(ended, true);
+    }
 }
 
-void Progress::end_locked() {
+bool Progress::end_locked(Snapshot& ended) {
     if (step_.empty()) {
-        return;
+        return false;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
     bool found = false;
@@ -30,7 +47,27 @@ void Progress::end_locked() {
     if (!found) {
         times_.emplace_back(step_, seconds);
     }
+    ended.step = step_;
+    ended.share = share_.load(std::memory_order_relaxed) < 0.0 ? -1.0 : 1.0;
+    ended.seconds = seconds;
     step_.clear();
+    return true;
+}
+
+void Progress::set_listener(std::function<void(const Snapshot&, bool)> listener) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+void Progress::tell(const Snapshot& step, bool ended) {
+    std::function<void(const Snapshot&, bool)> listener;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        listener = listener_;
+    }
+    if (listener) {
+        listener(step, ended);
+    }
 }
 
 Progress::Snapshot Progress::snapshot() const {

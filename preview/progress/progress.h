@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -36,19 +37,27 @@ class Progress {
     void end();
 
     Snapshot snapshot() const;
+    // Called, on the thread that begins or ends a step and outside the
+    // record's lock, with the step begun (ended false) or the step just
+    // ended as it stood at its end (ended true): a display finishes its
+    // line there, before anything else is printed.
+    void set_listener(std::function<void(const Snapshot& step, bool ended)> listener);
     // Each step's total time in seconds, in the order the steps first began
     // (a step run twice, as the render of each image of a turntable, adds up).
     std::vector<std::pair<std::string, double>> times() const;
 
   private:
     using Clock = std::chrono::steady_clock;
-    void end_locked();
+    // Ends the running step, if any; true with it as it stood at its end.
+    bool end_locked(Snapshot& ended);
+    void tell(const Snapshot& step, bool ended);
 
     mutable std::mutex mutex_;
     std::string step_;
     Clock::time_point started_{};
     std::atomic<double> share_{0.0};
     std::vector<std::pair<std::string, double>> times_;
+    std::function<void(const Snapshot&, bool)> listener_;
 };
 
 // Begins a step on a progress record that may be null, and ends it when it

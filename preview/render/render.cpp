@@ -205,7 +205,10 @@ Tally render_rows(Job& job) {
         for (int x = 0; x < job.settings.width; ++x) {
             shade_pixel(job, worker, x, y);
         }
-        ++job.rows_done;
+        const int done = ++job.rows_done;
+        if (job.settings.progress != nullptr) {
+            job.settings.progress->advance(double(done) / double(job.settings.height));
+        }
     }
     worker.tally.thread_nanoseconds = nanoseconds_since(start);
     return worker.tally;
@@ -218,29 +221,6 @@ int thread_count(const RenderSettings& settings) {
     return std::min(threads, std::max(1, settings.height));
 }
 
-void draw_progress(int done, int total) {
-    constexpr int width = 40;
-    const int filled = total > 0 ? done * width / total : width;
-    char bar[width + 1];
-    for (int i = 0; i < width; ++i) {
-        bar[i] = i < filled ? '#' : '.';
-    }
-    bar[width] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, total > 0 ? done * 100 / total : 100);
-    std::fflush(stderr);
-}
-
-// Redraws the progress bar every tenth of a second until every row is done.
-void show_progress(const Job& job) {
-    const int rows = job.settings.height;
-    while (job.rows_done.load() < rows) {
-        draw_progress(job.rows_done.load(), rows);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    draw_progress(rows, rows);
-    std::fprintf(stderr, "\n");
-}
-
 // Runs the rows on the job's threads and returns their tallies summed.
 Tally run_threads(Job& job) {
     const int threads = thread_count(job.settings);
@@ -248,9 +228,6 @@ Tally run_threads(Job& job) {
     std::vector<std::thread> pool;
     for (int i = 0; i < threads; ++i) {
         pool.emplace_back([&job, &tallies, i] { tallies[size_t(i)] = render_rows(job); });
-    }
-    if (job.settings.progress) {
-        show_progress(job);
     }
     Tally total;
     for (int i = 0; i < threads; ++i) {
@@ -271,6 +248,7 @@ Tally run_threads(Job& job) {
 void render(const Scene& scene, const Plugin& plugin, Instance& instance,
             const RenderSettings& settings, Image& image, RenderTiming* timing) {
     const Clock::time_point start = Clock::now();
+    ProgressStep step(settings.progress, "render");
     HostState setup;
     start_shader(plugin, instance, setup);
     Job job{scene, plugin, instance, settings, image};

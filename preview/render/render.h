@@ -5,6 +5,7 @@
 #include "preview/host/host_state.h"
 #include "preview/host/plugin.h"
 #include "preview/image/image.h"
+#include "preview/progress/progress.h"
 #include "preview/render/camera.h"
 #include "preview/scene/scene.h"
 
@@ -14,8 +15,9 @@ struct RenderSettings {
     int width = 640;
     int height = 480;
     int samples_per_pixel = 4;
-    int threads = 0;       // 0: every core
-    bool progress = false; // a progress bar on the standard error stream
+    int threads = 0; // 0: every core
+    // Hears the step "render" and the share of the rows done, if given.
+    Progress* progress = nullptr;
     View view;
     // The eye's distance from the scene's centre; 0 frames the scene from the
     // view (frame_camera). A turntable sets one for all its images.
