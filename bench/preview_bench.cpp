@@ -10,7 +10,12 @@
 // mesh, for the built-in torus at fineness 1024 and 1448 (0.5 and 1 million
 // vertices) and for the dragon (models/dragon.ply).
 //
-// Usage: bendlens_preview_bench [--ratios_only] [--models DIR] [benchmark options]
+// With --big_scans DIR it runs the big-scan measurement instead (big_scans.h):
+// the tool from start to the written image on meshes of 1.5 and 10 million
+// triangles it writes into DIR, with each step's time and the peak memory.
+//
+// Usage: bendlens_preview_bench [--ratios_only] [--models DIR] [--big_scans DIR]
+//                               [benchmark options]
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -24,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/big_scans.h"
 #include "bench/ratio_reporter.h"
 #include "preview/host/plugin.h"
 #include "preview/mesh/load.h"
@@ -203,12 +209,15 @@ void shaded_against_bare(benchmark::State& st, const preview::Scene* scene, Case
 int main(int argc, char** argv) {
     bool ratios_only = false;
     std::string models = "models";
+    std::string big_scans;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--ratios_only") == 0) {
             ratios_only = true;
         } else if (std::strcmp(argv[i], "--models") == 0 && i + 1 < argc) {
             models = argv[++i];
+        } else if (std::strcmp(argv[i], "--big_scans") == 0 && i + 1 < argc) {
+            big_scans = argv[++i];
         } else {
             argv[kept++] = argv[i];
         }
@@ -223,6 +232,11 @@ int main(int argc, char** argv) {
     if (!preview::load_plugin(BENDLENS_PLUGIN, plugin, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
+    }
+    if (!big_scans.empty()) {
+        bench::run_big_scans(BENDLENS_PREVIEW, big_scans, 3, plugin);
+        preview::unload_plugin(plugin);
+        return 0;
     }
     empty_plugin = plugin;
     empty_plugin.shade = &empty_shader;

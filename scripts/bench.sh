@@ -3,7 +3,9 @@
 # method, measure, mapping and contrast setting through the exported entry
 # point; the library against its floor, the same arithmetic written straight
 # through; two threads against one); the preview host, shaded against its
-# bare rays; and, in the Windows build under Wine, a forwarder against a
+# bare rays; big scans, the preview tool from start to the written image on
+# meshes of 1.5 and 10 million triangles with each step's time and the peak
+# memory; and, in the Windows build under Wine, a forwarder against a
 # direct pointer call. Prints the machine and the ratios; the figures of the
 # first two go to build/release/bench/results.json and preview_results.json.
 #
@@ -11,7 +13,7 @@
 #   scripts/bench.sh --benchmark_filter=m0/      only method 0
 #   scripts/bench.sh --benchmark_repetitions=9   more repetitions
 #   BENCH_VERBOSE=1 scripts/bench.sh             every run, not just the ratios
-#   BENCH_ONLY=shading|preview|windows           one part alone
+#   BENCH_ONLY=shading|preview|big|windows       one part alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -37,6 +39,11 @@ if [[ -z "$only" || "$only" == preview ]]; then
   build/release/bench/bendlens_preview_bench "${quiet[@]}" --models models \
     --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     --benchmark_out=build/release/bench/preview_results.json --benchmark_out_format=json
+fi
+
+# Big scans: the meshes (about 300 MB) are written once into the build tree.
+if [[ -z "$only" || "$only" == big ]]; then
+  build/release/bench/bendlens_preview_bench --big_scans build/release/bench/big-scans
 fi
 
 # The Windows forwarder, built with MinGW and run under Wine.
