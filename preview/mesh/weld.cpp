@@ -1,5 +1,6 @@
 #include "preview/mesh/weld.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -26,51 +27,70 @@ uint64_t hash_words(const uint32_t* words, size_t count) {
 // when none before it does). key(item, words) writes an item's key and
 // returns its length in words, 0 for an item that equals nothing.
 //
-// An open-addressing table of item indices (linear probing, at most half
-// full), split by hash among the cores: every thread goes through all items
-// in order but keeps only the keys of its own share, so each item meets its
-// equals in one table, in order, and the tables are small enough to stay in
-// the cache longer. Each entry holds 32 bits of the hash beside the index,
-// so that most probes are settled without reading the other item's key.
+// By sorting rather than by a hash table: the items' hashes (computed on
+// every core) are sorted with their indices by a radix sort, which walks
+// memory in order where a table of millions of entries misses the cache at
+// nearly every probe; equal keys then stand side by side, in the order of
+// their items (the sort is stable), and the first of each run of equals is
+// the item the others take.
 template <class Key> std::vector<uint32_t> first_equals(size_t count, Key key) {
     std::vector<uint32_t> first(count);
-    const size_t shares = count < (size_t(1) << 16) ? 1 : worker_count(count);
-    run_chunks(shares, [&](size_t share) {
-        size_t size = 16;
-        while (size < 2 * count / shares + 1) {
-            size *= 2;
-        }
-        constexpr uint64_t empty = ~uint64_t(0);
-        std::vector<uint64_t> table(size, empty);
-        uint32_t words[8], other[8];
-        for (size_t v = 0; v < count; ++v) {
+    // Hash (high 32 bits) and item (low 32 bits).
+    std::vector<uint64_t> order(count), spare(count);
+    constexpr size_t block = size_t(1) << 16;
+    run_chunks((count + block - 1) / block, [&](size_t chunk) {
+        uint32_t words[8];
+        const size_t end = std::min(count, (chunk + 1) * block);
+        for (size_t v = chunk * block; v < end; ++v) {
             const size_t length = key(v, words);
-            if (length == 0) {
-                if (share == 0) {
-                    first[v] = uint32_t(v);
-                }
-                continue;
-            }
-            const uint64_t h = hash_words(words, length);
-            const uint32_t tag = uint32_t(h >> 32);
-            if ((uint64_t(tag) * shares) >> 32 != share) {
-                continue;
-            }
-            for (size_t slot = h & (size - 1);; slot = (slot + 1) & (size - 1)) {
-                if (table[slot] == empty) {
-                    table[slot] = (uint64_t(tag) << 32) | v;
-                    first[v] = uint32_t(v);
-                    break;
-                }
-                const uint32_t candidate = uint32_t(table[slot]);
-                if (uint32_t(table[slot] >> 32) == tag && key(candidate, other) == length &&
-                    std::memcmp(words, other, 4 * length) == 0) {
-                    first[v] = candidate;
-                    break;
-                }
-            }
+            // An item that equals nothing sorts with hash 0 and is left alone.
+            const uint64_t h = length == 0 ? 0 : (hash_words(words, length) >> 32) | 1;
+            order[v] = (h << 32) | v;
         }
     });
+    // Three passes of eleven bits sort by the 32 bits of the hash.
+    for (int shift = 32; shift < 64; shift += 11) {
+        size_t start[2049] = {};
+        for (uint64_t entry : order) {
+            ++start[((entry >> shift) & 2047) + 1];
+        }
+        for (size_t digit = 1; digit <= 2048; ++digit) {
+            start[digit] += start[digit - 1];
+        }
+        for (uint64_t entry : order) {
+            spare[start[(entry >> shift) & 2047]++] = entry;
+        }
+        order.swap(spare);
+    }
+    spare = {};
+    uint32_t words[8], other[8];
+    for (size_t i = 0; i < count;) {
+        size_t run_end = i + 1;
+        while (run_end < count && (order[run_end] >> 32) == (order[i] >> 32)) {
+            ++run_end;
+        }
+        if (run_end == i + 1) { // a hash of its own: no key to compare
+            first[uint32_t(order[i])] = uint32_t(order[i]);
+            i = run_end;
+            continue;
+        }
+        // Within a run of one hash (nearly always one key), each item takes
+        // the first item before it with an equal key.
+        for (size_t a = i; a < run_end; ++a) {
+            const uint32_t item = uint32_t(order[a]);
+            first[item] = item;
+            const size_t length = key(item, words);
+            for (size_t b = i; b < a && length > 0; ++b) {
+                const uint32_t earlier = uint32_t(order[b]);
+                if (first[earlier] == earlier && key(earlier, other) == length &&
+                    std::memcmp(words, other, 4 * length) == 0) {
+                    first[item] = earlier;
+                    break;
+                }
+            }
+        }
+        i = run_end;
+    }
     return first;
 }
 
