@@ -1,12 +1,13 @@
 #include "preview/mesh/load.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #include "preview/mesh/assimp_import.h"
 #include "preview/mesh/gzip.h"
@@ -97,16 +98,12 @@ bool parse_mesh(const std::string& name, const char* data, size_t size, Mesh& me
 
 namespace {
 
-// A regular file's bytes, mapped into memory rather than copied: the pages
-// are read as the parser reaches them and given back as soon as the mapping
-// is released.
+// A regular file's bytes, read whole into a buffer of the file's size and
+// given back as soon as the mesh is parsed. (Mapping the file would spare
+// the copy, a few hundredths of a second on a big scan, but a file cut
+// short by another program while mapped kills the process with SIGBUS.)
 class FileBytes {
   public:
-    FileBytes() = default;
-    FileBytes(const FileBytes&) = delete;
-    FileBytes& operator=(const FileBytes&) = delete;
-    ~FileBytes() { release(); }
-
     // False if path is not a regular file or cannot be read.
     bool open(const std::string& path) {
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -115,14 +112,17 @@ class FileBytes {
         }
         struct stat info {};
         bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-        size_ = ok ? size_t(info.st_size) : 0;
-        if (ok && size_ > 0) {
-            void* mapped = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-            ok = mapped != MAP_FAILED;
-            data_ = ok ? static_cast<const char*>(mapped) : nullptr;
-            if (ok) {
-                // Read ahead: the parsers go through the file from its start.
-                madvise(mapped, size_, MADV_WILLNEED);
+        if (ok) {
+            bytes_.reset(new char[size_t(info.st_size) + 1]);
+            size_ = 0;
+            // Up to the size found, or to the end if the file has shrunk.
+            while (ok && size_ < size_t(info.st_size)) {
+                const ssize_t got = ::read(fd, bytes_.get() + size_, size_t(info.st_size) - size_);
+                ok = got >= 0 || errno == EINTR;
+                size_ += got > 0 ? size_t(got) : 0;
+                if (got == 0) {
+                    break;
+                }
             }
         }
         ::close(fd);
@@ -130,18 +130,15 @@ class FileBytes {
     }
 
     void release() {
-        if (data_ != nullptr) {
-            munmap(const_cast<char*>(data_), size_);
-        }
-        data_ = nullptr;
+        bytes_.reset();
         size_ = 0;
     }
 
-    const char* data() const { return data_ == nullptr ? "" : data_; }
+    const char* data() const { return bytes_ == nullptr ? "" : bytes_.get(); }
     size_t size() const { return size_; }
 
   private:
-    const char* data_ = nullptr;
+    std::unique_ptr<char[]> bytes_;
     size_t size_ = 0;
 };
 

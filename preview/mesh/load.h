@@ -29,7 +29,7 @@ bool parse_mesh(const std::string& name, const char* data, size_t size, Mesh& me
 // Reads the file at path and parses it (the format chosen by its extension),
 // then prepares it (prepare_mesh). A path that is not a readable regular file
 // gives "cannot read mesh PATH"; any other failure gives "mesh PATH: reason".
-// The file is mapped into memory and given back once parsed. Progress, if
+// The file's bytes are given back once parsed. Progress, if
 // given, hears the steps "read" (reading and parsing) and "weld" (the
 // preparation).
 bool load_mesh(const std::string& path, Mesh& mesh, std::string& error,
