@@ -91,6 +91,7 @@ bool write_mesh(const preview::Mesh& mesh, const std::string& path) {
 struct Run {
     double seconds = 0.0;
     double peak_bytes = 0.0; // resident
+    double processor = 0.0;  // seconds of processor time, all threads
     std::string steps;       // the --stats steps line
     bool ok = false;
 };
@@ -123,6 +124,8 @@ Run run_preview(const std::string& preview, const std::string& mesh, const std::
     wait4(pid, &status, 0, &usage);
     run.seconds = seconds_since(start);
     run.peak_bytes = double(usage.ru_maxrss) * 1024.0;
+    run.processor = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                    1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     std::ifstream text(out);
     for (std::string line; std::getline(text, line);) {
@@ -216,13 +219,11 @@ void run_big_scans(const std::string& preview, const std::string& folder, int re
         const Run& median = all[all.size() / 2];
         const double per_triangle = median.peak_bytes / double(cases[k].triangles);
         const bool met = median.ok && median.seconds <= cases[k].seconds && per_triangle <= 200.0;
-        std::printf("%s (%zu triangles): %.2f s (target %.1f), peak %.0f MB = %.0f bytes a "
-                    "triangle (target 200): %s\n  %s\n",
+        const char* verdict = !median.ok ? "FAILED TO RUN" : met ? "met" : "missed";
+        std::printf("%s (%zu triangles): %.2f s (target %.1f; %.2f s of processor time), peak "
+                    "%.0f MB = %.0f bytes a triangle (target 200): %s\n  %s\n",
                     cases[k].file, cases[k].triangles, median.seconds, cases[k].seconds,
-                    median.peak_bytes / 1e6, per_triangle,
-                    !median.ok ? "FAILED TO RUN"
-                    : met      ? "met"
-                               : "missed",
+                    median.processor, median.peak_bytes / 1e6, per_triangle, verdict,
                     median.steps.c_str());
     }
     std::printf("Embree build quality on torus-1.5M (low is the tool's choice from 2^18 "
