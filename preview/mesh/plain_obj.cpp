@@ -222,49 +222,30 @@ void gather_mesh(Output& out, unsigned parts, Mesh& mesh) {
     const size_t corners = out.corner_v.size();
     std::vector<uint32_t> order; // per vertex: its first corner
     mesh.triangles.resize(corners);
-    if (parts == 0) {
-        // Corners are positions: number them in the order first named.
-        std::vector<uint32_t> vertex_of(out.total.v, UINT32_MAX);
-        for (size_t c = 0; c < corners; ++c) {
-            uint32_t& vertex = vertex_of[out.corner_v[c]];
-            if (vertex == UINT32_MAX) {
-                vertex = uint32_t(order.size());
-                order.push_back(uint32_t(c));
-            }
-            mesh.triangles[c] = vertex;
+    auto index_of = [](const std::vector<uint32_t>& list, size_t c) {
+        return list.empty() ? 0u : list[c];
+    };
+    // A corner is a position with texture coordinates and a normal. The
+    // vertices of one position form a chain (nearly always of one: a
+    // position takes a second vertex only at a seam or a crease), so that
+    // finding a corner's vertex costs a look at its position's chain.
+    std::vector<uint32_t> first_of(out.total.v, UINT32_MAX); // per position
+    std::vector<uint32_t> next_of; // per vertex: the next of its position's
+    for (size_t c = 0; c < corners; ++c) {
+        const uint32_t v = out.corner_v[c];
+        const uint32_t t = index_of(out.corner_t, c), n = index_of(out.corner_n, c);
+        uint32_t* link = &first_of[v];
+        while (*link != UINT32_MAX && (index_of(out.corner_t, order[*link]) != t ||
+                                       index_of(out.corner_n, order[*link]) != n)) {
+            link = &next_of[*link];
         }
-    } else {
-        // Corners are triples of indices, found in a table of their own.
-        size_t slots = 16;
-        while (slots < 2 * corners) {
-            slots *= 2;
+        uint32_t vertex = *link;
+        if (vertex == UINT32_MAX) {
+            vertex = *link = uint32_t(order.size());
+            order.push_back(uint32_t(c));
+            next_of.push_back(UINT32_MAX); // link may point into next_of: not read after this
         }
-        std::vector<uint32_t> table(slots, UINT32_MAX);
-        auto index_of = [&](const std::vector<uint32_t>& list, size_t c) {
-            return list.empty() ? 0u : list[c];
-        };
-        for (size_t c = 0; c < corners; ++c) {
-            const uint32_t key[3] = {out.corner_v[c], index_of(out.corner_t, c),
-                                     index_of(out.corner_n, c)};
-            uint64_t h = (uint64_t(key[0]) * 0x9e3779b97f4a7c15ULL) ^
-                         (uint64_t(key[1]) * 0xc2b2ae3d27d4eb4fULL) ^
-                         (uint64_t(key[2]) * 0x165667b19e3779f9ULL);
-            h ^= h >> 29;
-            for (size_t slot = h & (slots - 1);; slot = (slot + 1) & (slots - 1)) {
-                if (table[slot] == UINT32_MAX) {
-                    table[slot] = uint32_t(order.size());
-                    mesh.triangles[c] = uint32_t(order.size());
-                    order.push_back(uint32_t(c));
-                    break;
-                }
-                const uint32_t first = order[table[slot]];
-                if (out.corner_v[first] == key[0] && index_of(out.corner_t, first) == key[1] &&
-                    index_of(out.corner_n, first) == key[2]) {
-                    mesh.triangles[c] = table[slot];
-                    break;
-                }
-            }
-        }
+        mesh.triangles[c] = vertex;
     }
     mesh.positions.resize(order.size());
     mesh.normals.resize(parts & normal_part ? order.size() : 0);
