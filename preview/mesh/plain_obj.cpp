@@ -264,7 +264,8 @@ void gather_mesh(Output& out, unsigned parts, Mesh& mesh) {
 
 } // namespace
 
-bool read_plain_obj(const char* data, size_t size, Mesh& mesh, Progress* progress) {
+bool read_plain_obj(const char* data, size_t size, Mesh& mesh, Progress* progress,
+                    size_t chunk_bytes) {
     mesh = Mesh{};
     // A backslash continues a line and a NUL ends Assimp's reading: both are
     // left to Assimp.
@@ -272,8 +273,9 @@ bool read_plain_obj(const char* data, size_t size, Mesh& mesh, Progress* progres
         std::memchr(data, '\0', size) != nullptr) {
         return false;
     }
-    // Chunks of about 4 MB, so that every core has several.
-    const size_t chunk_count = std::max<size_t>(1, std::min<size_t>(256, size >> 22));
+    // Chunks of about 4 MB by default, so that every core has several.
+    const size_t chunk_count =
+        std::max<size_t>(1, std::min<size_t>(1 << 16, size / std::max<size_t>(1, chunk_bytes)));
     std::vector<Chunk> chunks = cut_into_chunks(data, size, chunk_count);
     // Counting the lines takes about a fifth of the time, reading the rest.
     std::atomic<size_t> bytes_done{0};

@@ -26,7 +26,9 @@ namespace preview {
 // coordinates share a vertex, in the order the file first names them);
 // false, leaving mesh empty, when the file holds anything else or names an
 // index that does not exist, which Assimp then reads or refuses. Progress,
-// if given, hears the share of the bytes read.
-bool read_plain_obj(const char* data, size_t size, Mesh& mesh, Progress* progress = nullptr);
+// if given, hears the share of the bytes read. The file is cut into chunks
+// of whole lines of about chunk_bytes (the tests cut small files small).
+bool read_plain_obj(const char* data, size_t size, Mesh& mesh, Progress* progress = nullptr,
+                    size_t chunk_bytes = size_t(1) << 22);
 
 } // namespace preview

@@ -41,11 +41,14 @@ Mesh assimp_mesh(const std::string& text) {
 // Assimp's mesh; and that parse_mesh gives Assimp's mesh either way.
 bool expect_as_assimp(const std::string& what, const std::string& text) {
     const Mesh expected = assimp_mesh(text);
-    Mesh fast, parsed;
+    Mesh fast, parsed, cut;
     const bool read = preview::read_plain_obj(text.data(), text.size(), fast);
+    // Cut into chunks of a line or two, so that negative indices reach back
+    // across chunks and faces name vertices of chunks after their own.
+    EXPECT_EQ(preview::read_plain_obj(text.data(), text.size(), cut, nullptr, 24), read) << what;
     std::string error;
     EXPECT_TRUE(preview::parse_mesh("m.obj", text.data(), text.size(), parsed, error)) << error;
-    for (const Mesh* mesh : {&parsed, read ? &fast : &parsed}) {
+    for (const Mesh* mesh : {&parsed, read ? &fast : &parsed, read ? &cut : &parsed}) {
         EXPECT_EQ(mesh->triangles, expected.triangles) << what;
         EXPECT_EQ(mesh->positions.size(), expected.positions.size()) << what;
         EXPECT_EQ(mesh->normals.size(), expected.normals.size()) << what;
