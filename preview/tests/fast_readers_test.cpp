@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -300,6 +301,54 @@ TEST(FixedBinaryPly, ReadsAsTheValueByValueReaderDoes) {
             EXPECT_NE(error.find("face"), std::string::npos) << error;
         }
     }
+}
+
+// Welding and merging against a plain map, on enough vertices to use every
+// core and every pass of the sort: each vertex names the first vertex with
+// its key; -0 welds with +0, a NaN with nothing; merging keeps the first of
+// each set of identical vertices, in order, and renumbers the triangles.
+TEST(VertexMerging, FindsTheFirstEqualVertexAsAMapDoes) {
+    std::mt19937 random(22);
+    std::vector<preview::Float3> positions(200000);
+    for (size_t v = 0; v < positions.size(); ++v) {
+        const float x = float(random() % 300) * 0.5f, y = float(random() % 300) - 150.0f;
+        positions[v] = {x, y, v % 7 == 0 ? -0.0f : 0.0f};
+    }
+    positions[5].y = std::nanf("");
+    positions[6].y = std::nanf("");
+    const std::vector<uint32_t> welded = preview::weld_positions(positions);
+    std::map<std::pair<float, float>, uint32_t> first;
+    for (size_t v = 0; v < positions.size(); ++v) {
+        const preview::Float3 p = positions[v];
+        const uint32_t expected = std::isnan(p.y)
+                                      ? uint32_t(v)
+                                      : first.emplace(std::make_pair(p.x, p.y), v).first->second;
+        ASSERT_EQ(welded[v], expected) << v;
+    }
+    // Merging: the normals tell the -0 copies from the +0 ones apart, so
+    // only vertices equal in every bit become one.
+    Mesh mesh;
+    mesh.positions = positions;
+    mesh.normals.resize(positions.size());
+    for (size_t v = 0; v < positions.size(); ++v) {
+        mesh.normals[v] = {0.0f, 0.0f, v % 3 == 0 ? 1.0f : -1.0f};
+        mesh.triangles.push_back(uint32_t(v));
+    }
+    Mesh merged = mesh;
+    preview::merge_identical_vertices(merged);
+    std::map<std::vector<uint32_t>, uint32_t> kept;
+    for (size_t v = 0; v < mesh.positions.size(); ++v) {
+        std::vector<uint32_t> bits(6);
+        std::memcpy(bits.data(), &mesh.positions[v], 12);
+        std::memcpy(bits.data() + 3, &mesh.normals[v], 12);
+        const bool nan = std::isnan(mesh.positions[v].y);
+        const uint32_t index = uint32_t(kept.size());
+        const uint32_t expected = kept.emplace(bits, index).first->second;
+        ASSERT_EQ(merged.triangles[v], expected) << v << (nan ? " (NaN)" : "");
+        ASSERT_TRUE(same_bits(&merged.positions[expected], &mesh.positions[v], 12));
+        ASSERT_TRUE(same_bits(&merged.normals[expected], &mesh.normals[v], 12));
+    }
+    EXPECT_EQ(merged.positions.size(), kept.size());
 }
 
 } // namespace
