@@ -98,7 +98,7 @@ void choose_auto_range(const preview::Scene& scene, const preview::Plugin& plugi
     settings.read_principal = false;
     preview::Image quick;
     {
-        preview::ProgressStep step(settings.progress, "auto-range");
+        preview::ProgressStep step(settings.progress, "auto-range", false);
         settings.progress = nullptr;
         preview::render(scene, plugin, instance, settings, quick);
     }
