@@ -6,6 +6,21 @@
 
 namespace preview {
 
+ShaderSession::ShaderSession(const Plugin& plugin, Instance& instance)
+    : plugin_(plugin), instance_(instance) {
+    link_instance(instance);
+    Boolean request = 0;
+    plugin.init(nullptr, nullptr, &request);
+    Boolean instance_request = 0;
+    setup_.state.shader = &instance.record;
+    plugin.init(&setup_.state, &instance.block.params, &instance_request);
+}
+
+ShaderSession::~ShaderSession() {
+    plugin_.exit(&setup_.state, &instance_.block.params);
+    plugin_.exit(nullptr, nullptr);
+}
+
 Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene, const Hit& hit,
                  uint32_t seed, HostState& host) {
     host.scene = &scene;
@@ -81,28 +96,38 @@ double read_back_measure(const Plugin& plugin, Instance& instance, const Scene& 
     return -double(negative) * range;
 }
 
-bool read_back_principal(const Plugin& plugin, Instance& instance, const Scene& scene,
-                         const Hit& hit, uint32_t seed, HostState& host, float& k1, float& k2) {
-    k1 = k2 = NAN;
+CurvatureReading read_back_curvature(const Plugin& plugin, Instance& instance, const Scene& scene,
+                                     const Hit& hit, uint32_t seed, HostState& host,
+                                     bool always_gaussian) {
+    CurvatureReading reading;
     BendlensParameters& p = instance.block.params;
     p.measure = 0;
-    const double mean = read_back_measure(plugin, instance, scene, hit, seed, host);
+    reading.mean = read_back_measure(plugin, instance, scene, hit, seed, host);
     // The method as the shader read it at this hit: through the connection
     // rule, on the state the read-back left loaded with this hit.
-    const int method = *static_cast<const int32_t*>(mi_phen_eval(&host.state, &p.method));
-    if (method == 2) {
-        k1 = k2 = float(-mean);
-        return true;
+    reading.method = *static_cast<const int32_t*>(mi_phen_eval(&host.state, &p.method));
+    if (reading.method == 0 || always_gaussian) {
+        p.measure = 1;
+        reading.gaussian = read_back_measure(plugin, instance, scene, hit, seed, host);
     }
-    if (method != 0) {
-        return false;
+    if (reading.method == 2) {
+        reading.k1 = reading.k2 = float(-reading.mean);
+    } else if (reading.method == 0) {
+        const double mean = reading.mean;
+        const double spread = std::sqrt(std::max(mean * mean - reading.gaussian, 0.0));
+        reading.k1 = float(-mean + spread);
+        reading.k2 = float(-mean - spread);
     }
-    p.measure = 1;
-    const double gaussian = read_back_measure(plugin, instance, scene, hit, seed, host);
-    const double spread = std::sqrt(std::max(mean * mean - gaussian, 0.0));
-    k1 = float(-mean + spread);
-    k2 = float(-mean - spread);
-    return true;
+    return reading;
+}
+
+bool read_back_principal(const Plugin& plugin, Instance& instance, const Scene& scene,
+                         const Hit& hit, uint32_t seed, HostState& host, float& k1, float& k2) {
+    const CurvatureReading reading =
+        read_back_curvature(plugin, instance, scene, hit, seed, host, false);
+    k1 = reading.k1;
+    k2 = reading.k2;
+    return reading.method == 0 || reading.method == 2;
 }
 
 } // namespace preview

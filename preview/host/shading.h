@@ -2,6 +2,7 @@
 // values back through its own mappings.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "preview/host/host_state.h"
@@ -9,6 +10,23 @@
 #include "preview/scene/scene.h"
 
 namespace preview {
+
+// The shader's start-up and exit calls around one frame or one bake, as the
+// renderer makes them: links the instance's connections, then bendlens_init
+// once for the shader (null parameters) and once for the instance; on
+// destruction bendlens_exit for the instance and for the shader.
+class ShaderSession {
+  public:
+    ShaderSession(const Plugin& plugin, Instance& instance);
+    ~ShaderSession();
+    ShaderSession(const ShaderSession&) = delete;
+    ShaderSession& operator=(const ShaderSession&) = delete;
+
+  private:
+    const Plugin& plugin_;
+    Instance& instance_;
+    HostState setup_;
+};
 
 // Shades one hit as the render loop does, for tests and the accuracy report:
 // loads the hit into host (which keeps its child) and calls the shader.
@@ -43,5 +61,21 @@ double read_back_measure(const Plugin& plugin, Instance& instance, const Scene& 
 // from reading_instance(..., true); its measure is left changed.
 bool read_back_principal(const Plugin& plugin, Instance& instance, const Scene& scene,
                          const Hit& hit, uint32_t seed, HostState& host, float& k1, float& k2);
+
+// The mean and Gaussian measures at a hit, each read back as above (measure
+// 0 and 1), the method the shader read there (through its connection), and
+// the principal curvatures as read_back_principal gives them (NaN for
+// methods other than 0 and 2). The Gaussian is read for method 0, or for any
+// method with always_gaussian; otherwise it stays NaN. instance must come
+// from reading_instance(..., true); its measure is left changed.
+struct CurvatureReading {
+    double mean = NAN;
+    double gaussian = NAN;
+    float k1 = NAN, k2 = NAN;
+    int method = -1;
+};
+CurvatureReading read_back_curvature(const Plugin& plugin, Instance& instance, const Scene& scene,
+                                     const Hit& hit, uint32_t seed, HostState& host,
+                                     bool always_gaussian);
 
 } // namespace preview

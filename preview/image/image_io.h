@@ -24,7 +24,14 @@ struct ImageStyle {
     // map's one-sided halves follow the mapping too.
     bool legend = false;
     BendlensParameters parameters{};
+    // Bits a PNG sample: 8, or 16 (each display value v stored as
+    // round(v * 65535)).
+    int depth = 8;
 };
+
+// The colour of a pixel as the PNG shows it, each channel and alpha in
+// [0, 1] before the samples are rounded to the style's depth: see png_pixel.
+void display_pixel(const float rgba[4], const ImageStyle& style, float out[4]);
 
 // The 8-bit RGBA colour of a pixel in the PNG: the value (the red channel:
 // the shader writes one grey) clamped to [0, 1] and coloured by the style's
@@ -36,15 +43,16 @@ void png_pixel(const float rgba[4], const ImageStyle& style, unsigned char out[4
 void png_pixel(const float rgba[4], unsigned char out[3]);
 
 // Writes image to path.
-// .png: 8-bit RGB, or RGBA when transparent, as the style shows it.
+// .png: RGB, or RGBA when transparent, as the style shows it, 8 or 16 bits a
+// sample (ImageStyle::depth).
 // .exr: 32-bit float R, G, B, A, premultiplied by the coverage A as OpenEXR
 // expects, and the raw layers the image carries, not premultiplied (they are
 // data): measure.h, measure.k1, measure.k2. A layer whose size is not the
 // image's is refused.
-// The file is written under a temporary name in the same folder, named to
-// the interrupt handler for as long as it exists (set_partial_file), and
-// renamed into place only when complete, so neither a failed write nor an
-// interrupted one leaves a partial image behind.
+// The file is written through an OutputFile (output_file.h): under a
+// temporary name in the same folder, named to the interrupt handler for as
+// long as it exists, and renamed into place only when complete, so neither a
+// failed write nor an interrupted one leaves a partial image behind.
 bool write_image(const Image& image, const std::string& path, std::string& error);
 bool write_image(const Image& image, const std::string& path, const ImageStyle& style,
                  std::string& error);

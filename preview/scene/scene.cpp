@@ -15,6 +15,16 @@ Vector unit(double x, double y, double z) {
     return {float(x / length), float(y / length), float(z / length)};
 }
 
+// The unit normal of triangle t as its winding gives it, in double.
+Vector flat_normal(const Mesh& mesh, size_t t) {
+    const uint32_t* corner = &mesh.triangles[3 * t];
+    const Float3 pa = mesh.positions[corner[0]], pb = mesh.positions[corner[1]],
+                 pc = mesh.positions[corner[2]];
+    const double e1x = double(pb.x) - pa.x, e1y = double(pb.y) - pa.y, e1z = double(pb.z) - pa.z;
+    const double e2x = double(pc.x) - pa.x, e2y = double(pc.y) - pa.y, e2z = double(pc.z) - pa.z;
+    return unit(e1y * e2z - e1z * e2y, e1z * e2x - e1x * e2z, e1x * e2y - e1y * e2x);
+}
+
 void grow(Float3& lo, Float3& hi, Float3 p) {
     lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
     hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
@@ -49,6 +59,12 @@ void Scene::add_surface(const std::string& name, const Surface& surface, Float3 
     int su = 0, sv = 0;
     tessellation_segments(surface, n, su, sv);
     object.mesh = tessellate(surface, su, sv, object.uv);
+    // The parameters are the surface's texture coordinates, as a renderer
+    // hands a parametric surface's (u, v) to texture lookups and bakes.
+    object.mesh.uvs.resize(object.uv.size() / 2);
+    for (size_t v = 0; v < object.mesh.uvs.size(); ++v) {
+        object.mesh.uvs[v] = {object.uv[2 * v], object.uv[2 * v + 1]};
+    }
     for (Float3& p : object.mesh.positions) {
         p = {p.x + offset.x, p.y + offset.y, p.z + offset.z};
     }
@@ -109,8 +125,10 @@ bool Scene::commit(std::string& error, Progress* progress) {
         }
         const size_t triangles = mesh.triangles.size() / 3;
         object.primitives.resize(triangles);
+        object.flat_normals.resize(triangles);
         for (size_t t = 0; t < triangles; ++t) {
             object.primitives[t] = {&object, uint32_t(t)};
+            object.flat_normals[t] = flat_normal(mesh, t);
         }
         RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
         // Embree reads the mesh's own arrays rather than copies. It reads a
@@ -210,6 +228,20 @@ bool Scene::intersect(const Vector& origin, const Vector& direction, const Primi
     return false;
 }
 
+void Scene::describe_point(const Primitive& primitive, float b1, float b2, Hit& hit) const {
+    const Mesh& mesh = primitive.object->mesh;
+    const uint32_t* corner = &mesh.triangles[3 * size_t(primitive.triangle)];
+    const double w1 = b1, w2 = b2, w0 = 1.0 - w1 - w2;
+    const Float3 pa = mesh.positions[corner[0]], pb = mesh.positions[corner[1]],
+                 pc = mesh.positions[corner[2]];
+    const Vector point{float(w0 * pa.x + w1 * pb.x + w2 * pc.x),
+                       float(w0 * pa.y + w1 * pb.y + w2 * pc.y),
+                       float(w0 * pa.z + w1 * pb.z + w2 * pc.z)};
+    describe(primitive, b1, b2, point, hit);
+    hit.ray_origin = {hit.point.x + hit.normal.x, hit.point.y + hit.normal.y,
+                      hit.point.z + hit.normal.z};
+}
+
 void Scene::describe(const Primitive& primitive, float b1, float b2, const Vector& point,
                      Hit& hit) const {
     const Object& object = *primitive.object;
@@ -221,11 +253,7 @@ void Scene::describe(const Primitive& primitive, float b1, float b2, const Vecto
     hit.bary[0] = b0;
     hit.bary[1] = b1;
     hit.bary[2] = b2;
-    const Float3 pa = mesh.positions[corner[0]], pb = mesh.positions[corner[1]],
-                 pc = mesh.positions[corner[2]];
-    const double e1x = double(pb.x) - pa.x, e1y = double(pb.y) - pa.y, e1z = double(pb.z) - pa.z;
-    const double e2x = double(pc.x) - pa.x, e2y = double(pc.y) - pa.y, e2z = double(pc.z) - pa.z;
-    Vector flat = unit(e1y * e2z - e1z * e2y, e1z * e2x - e1x * e2z, e1x * e2y - e1y * e2x);
+    Vector flat = object.flat_normals[primitive.triangle];
 
     if (object.analytic) {
         // The exact surface at the parametric point of the hit.
@@ -260,17 +288,20 @@ void Scene::describe(const Primitive& primitive, float b1, float b2, const Vecto
                 hit.derivs[k] = {derivs[k].x, derivs[k].y, derivs[k].z};
             }
         }
-        // Meshes carry no parametrisation: u and v run across the bounding box.
-        const float wx = object.bounds_max.x - object.bounds_min.x;
-        const float wy = object.bounds_max.y - object.bounds_min.y;
-        hit.u = wx > 0.0f ? (point.x - object.bounds_min.x) / wx : 0.0f;
-        hit.v = wy > 0.0f ? (point.y - object.bounds_min.y) / wy : 0.0f;
-        // A built-in surface shown as its mesh keeps its parameters.
-        if (!object.uv.empty()) {
-            const float* uv = object.uv.data();
-            hit.u = b0 * uv[2 * corner[0]] + b1 * uv[2 * corner[1]] + b2 * uv[2 * corner[2]];
-            hit.v = b0 * uv[2 * corner[0] + 1] + b1 * uv[2 * corner[1] + 1] +
-                    b2 * uv[2 * corner[2] + 1];
+        if (!mesh.uvs.empty()) {
+            // Texture coordinates, as a renderer hands them to the shader's
+            // connections: the mesh's own, or a built-in surface's
+            // parameters when it is shown as its mesh.
+            const Float2 ta = mesh.uvs[corner[0]], tb = mesh.uvs[corner[1]],
+                         tc = mesh.uvs[corner[2]];
+            hit.u = b0 * ta.u + b1 * tb.u + b2 * tc.u;
+            hit.v = b0 * ta.v + b1 * tb.v + b2 * tc.v;
+        } else {
+            // Without them u and v run across the bounding box.
+            const float wx = object.bounds_max.x - object.bounds_min.x;
+            const float wy = object.bounds_max.y - object.bounds_min.y;
+            hit.u = wx > 0.0f ? (point.x - object.bounds_min.x) / wx : 0.0f;
+            hit.v = wy > 0.0f ? (point.y - object.bounds_min.y) / wy : 0.0f;
         }
     }
     // The flat normal faces the side of the shading normal, as the shader's

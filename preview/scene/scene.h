@@ -44,12 +44,15 @@ struct Object {
     bool has_triangles = true;
     Surface surface;        // when analytic
     Float3 offset{0, 0, 0}; // translation into the world
-    Mesh mesh;              // world-space positions, unit vertex normals
-    std::vector<float> uv;  // analytic: (s, t) per vertex
+    Mesh mesh;              // world-space positions, unit vertex normals, texture coordinates
+    std::vector<float> uv;  // built-in surface: (s, t) per vertex, also in mesh.uvs
     DerivativeSource derivatives = DerivativeSource::none;
     VertexCurvature curvature; // when estimated
     Float3 bounds_min{}, bounds_max{};
     std::vector<Primitive> primitives; // one per triangle
+    // One per triangle, as its winding gives it: computed once, since every
+    // hit and every baked texel needs its triangle's.
+    std::vector<Vector> flat_normals;
 };
 
 // Everything known at one ray hit.
@@ -62,7 +65,10 @@ struct Hit {
     Vector geometric_normal{}; // flat normal, unit, on the shading normal's side
     bool has_derivs = false;
     Vector derivs[5] = {};
-    float u = 0.0f, v = 0.0f; // the surface coordinates that connections read
+    // The surface coordinates that connections read: a built-in surface's
+    // parameters (s, t), a mesh's texture coordinates where it has them,
+    // otherwise the point's place across the bounding box in x and y.
+    float u = 0.0f, v = 0.0f;
 };
 
 // How Embree builds the scene's BVH. The high quality (spatial splits) pays
@@ -109,6 +115,14 @@ class Scene {
     // Casts a ray; on a hit fills hit. A non-null exclude is never hit.
     bool intersect(const Vector& origin, const Vector& direction, const Primitive* exclude,
                    Hit& hit) const;
+
+    // Describes the surface point at barycentric weights (1 - b1 - b2, b1,
+    // b2) of a triangle exactly as a ray hit there is described: the point
+    // (the blend of the corners, or the exact surface at the blended
+    // parameters), shading and flat normals, derivatives, surface
+    // coordinates. A bake builds its states here. The ray is taken to come
+    // straight down the shading normal from one unit above the point.
+    void describe_point(const Primitive& primitive, float b1, float b2, Hit& hit) const;
 
     void bounds(Float3& lo, Float3& hi) const;
     const std::vector<Object>& objects() const { return objects_; }

@@ -18,6 +18,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +27,7 @@
 #include "preview/image/image_io.h"
 #include "preview/image/interrupt.h"
 #include "preview/image/legend.h"
+#include "preview/image/texture.h"
 
 namespace {
 
@@ -193,6 +196,90 @@ TEST(ExrOutput, PremultipliedColourAndRawLayersReadBackWithOpenExr) {
     EXPECT_FALSE(preview::write_image(image, path, error));
     EXPECT_NE(error.find("measure.k1"), std::string::npos) << error;
     EXPECT_NE(std::remove(path.c_str()), 0);
+}
+
+// A baked map read back as a texture: a 16-bit PNG to within half a step of
+// its 65535 (alpha included), an opaque 8-bit one with alpha 1, an EXR's
+// premultiplied colour divided by its alpha (also past the band of rows the
+// writer premultiplies at a time). Looked up with v running up the
+// image: a texel's own value at its centre, the mean of two neighbours
+// halfway between their centres, the edge texel beyond the edge, NaN for a
+// coordinate that is not finite.
+TEST(TextureInput, BakedMapsReadBackAndLookUpBilinearly) {
+    Image image;
+    image.width = 2;
+    image.height = 2;
+    // Top row: 0.2, 0.6; bottom row: 1.0 (at coverage 0.5), 0.0.
+    image.rgba = {0.2f, 0.2f, 0.2f, 1.0f, 0.6f, 0.6f, 0.6f, 1.0f,
+                  1.0f, 1.0f, 1.0f, 0.5f, 0.0f, 0.0f, 0.0f, 1.0f};
+    const std::string png = ::testing::TempDir() + "bendlens_texture_test.png";
+    const std::string exr = ::testing::TempDir() + "bendlens_texture_test.exr";
+    std::string error;
+    ImageStyle deep;
+    deep.transparent = true;
+    deep.depth = 16;
+    Image texture;
+    ASSERT_TRUE(preview::write_image(image, png, deep, error)) << error;
+    ASSERT_TRUE(preview::read_texture(png, texture, error)) << error;
+    ASSERT_EQ(texture.rgba.size(), image.rgba.size());
+    for (size_t i = 0; i < image.rgba.size(); ++i) {
+        EXPECT_NEAR(texture.rgba[i], image.rgba[i], 0.5 / 65535.0) << i;
+    }
+    ASSERT_TRUE(preview::write_image(image, png, error)) << error; // opaque, 8 bits, no alpha
+    ASSERT_TRUE(preview::read_texture(png, texture, error)) << error;
+    EXPECT_EQ(texture.rgba[3], 1.0f);
+    EXPECT_EQ(texture.rgba[4], 153.0f / 255.0f); // 0.6
+    ASSERT_TRUE(preview::write_image(image, exr, error)) << error;
+    ASSERT_TRUE(preview::read_texture(exr, texture, error)) << error;
+    EXPECT_EQ(texture.rgba, image.rgba);
+    // An EXR of more rows than the writer premultiplies at a time.
+    Image tall;
+    tall.width = 3;
+    tall.height = 130;
+    for (int i = 0; i < 3 * 130; ++i) {
+        tall.rgba.insert(tall.rgba.end(), {float(i) / 400.0f, 0.5f, 0.25f, 1.0f});
+    }
+    Image tall_back;
+    ASSERT_TRUE(preview::write_image(tall, exr, error)) << error;
+    ASSERT_TRUE(preview::read_texture(exr, tall_back, error)) << error;
+    EXPECT_EQ(tall_back.rgba, tall.rgba);
+    // Every truncation of either file, as a download cut short: read or
+    // refused with a reason, never a crash (the sanitizer builds check the
+    // reads).
+    for (const std::string& path : {png, exr}) {
+        std::ifstream in(path, std::ios::binary);
+        const std::string whole((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+        const std::string cut = path + ".cut" + (path == png ? ".png" : ".exr");
+        for (size_t length = 0; length < whole.size(); length += 7) {
+            std::ofstream(cut, std::ios::binary).write(whole.data(), std::streamsize(length));
+            Image back;
+            if (!preview::read_texture(cut, back, error)) {
+                EXPECT_EQ(error.rfind("texture " + cut + ": ", 0), 0u) << error;
+            }
+        }
+        std::remove(cut.c_str());
+    }
+    std::remove(png.c_str());
+    std::remove(exr.c_str());
+
+    float at[4];
+    preview::sample_texture(texture, 0.25f, 0.75f, at); // the top left centre
+    EXPECT_EQ(at[0], 0.2f);
+    preview::sample_texture(texture, 0.75f, 0.25f, at); // bottom right
+    EXPECT_EQ(at[0], 0.0f);
+    preview::sample_texture(texture, 0.5f, 0.75f, at); // between the top two
+    EXPECT_FLOAT_EQ(at[0], 0.4f);
+    preview::sample_texture(texture, 0.25f, 0.5f, at); // between the left two
+    EXPECT_FLOAT_EQ(at[0], 0.6f);
+    preview::sample_texture(texture, -3.0f, 1.5f, at); // beyond the top left corner
+    EXPECT_EQ(at[0], 0.2f);
+    preview::sample_texture(texture, NAN, 0.5f, at);
+    EXPECT_TRUE(std::isnan(at[0]));
+    EXPECT_FALSE(preview::read_texture(png, texture, error));
+    EXPECT_EQ(error, "cannot read texture " + png);
+    EXPECT_FALSE(preview::read_texture("map.tga", texture, error));
+    EXPECT_EQ(error, "texture map.tga: must end in .png or .exr");
 }
 
 std::vector<std::string> partial_files(const std::string& folder) {

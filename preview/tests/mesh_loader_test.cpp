@@ -136,6 +136,58 @@ TEST(MeshFiles, ReadStlAndGltfAsTheirFilesPlaceThem) {
     EXPECT_FALSE(parse("m.gltf", std::string("j\nmtllib tl\0a\np ", 16), mesh, error));
 }
 
+// Texture coordinates arrive with v running up the image whatever the file's
+// convention: an OBJ's vt as written, glTF's TEXCOORD_0 (stored with v down)
+// flipped by Assimp, PLY's three spellings as written; they are dropped
+// where not every vertex has them.
+TEST(MeshFiles, ReadTextureCoordinatesWithVUp) {
+    Mesh mesh;
+    std::string error;
+    // An OBJ: one position used with two texture coordinates, as at a seam.
+    ASSERT_TRUE(parse("m.obj",
+                      "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nvt 0.1 0.2\nvt 0.9 0.2\nvt 0.1 0.8\n"
+                      "vt 0.3 0.4\nf 1/1 2/2 3/3\nf 2/4 4/2 3/3\n",
+                      mesh, error))
+        << error;
+    ASSERT_EQ(mesh.uvs.size(), mesh.positions.size());
+    for (size_t c = 0; c < mesh.triangles.size(); ++c) {
+        const Float3 p = mesh.positions[mesh.triangles[c]];
+        const preview::Float2 t = mesh.uvs[mesh.triangles[c]];
+        // Vertex 2 (1, 0, 0) carries vt 2 in the first face and vt 4 in the second.
+        const float expected_u[2][3] = {{0.1f, 0.9f, 0.1f}, {0.3f, 0.9f, 0.1f}};
+        const float expected_v[2][3] = {{0.2f, 0.2f, 0.8f}, {0.4f, 0.2f, 0.8f}};
+        EXPECT_EQ(t.u, expected_u[c / 3][c % 3]) << "corner " << c << " at x " << p.x;
+        EXPECT_EQ(t.v, expected_v[c / 3][c % 3]) << "corner " << c;
+    }
+    // glTF: the file's (0.25, 0.125), (0.5, 0.25), (0.75, 1) with v down.
+    ASSERT_TRUE(preview::load_mesh(data_dir + "uv_triangle.gltf", mesh, error)) << error;
+    ASSERT_EQ(mesh.uvs.size(), 3u);
+    const float gltf_u[3] = {0.25f, 0.5f, 0.75f}, gltf_v[3] = {0.875f, 0.75f, 0.0f};
+    for (size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(mesh.uvs[mesh.triangles[k]].u, gltf_u[k]) << k;
+        EXPECT_EQ(mesh.uvs[mesh.triangles[k]].v, gltf_v[k]) << k;
+    }
+    // PLY: s/t, u/v and texture_u/texture_v, each kept as written.
+    for (const std::string names : {"s t", "u v", "texture_u texture_v"}) {
+        const std::string first = names.substr(0, names.find(' '));
+        const std::string second = names.substr(names.find(' ') + 1);
+        const std::string text = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
+                                 "property float y\nproperty float z\nproperty float " +
+                                 first + "\nproperty float " + second +
+                                 "\nelement face 1\nproperty list uchar int vertex_indices\n"
+                                 "end_header\n0 0 0 0.5 0.25\n1 0 0 1 0\n0 1 0 0 1\n3 0 1 2\n";
+        ASSERT_TRUE(parse("m.ply", text, mesh, error)) << names << ": " << error;
+        ASSERT_EQ(mesh.uvs.size(), 3u) << names;
+        EXPECT_EQ(mesh.uvs[0].u, 0.5f) << names;
+        EXPECT_EQ(mesh.uvs[0].v, 0.25f) << names;
+        EXPECT_EQ(mesh.uvs[2].v, 1.0f) << names;
+    }
+    // Texture coordinates for some vertices only are no texture coordinates.
+    mesh.uvs.pop_back();
+    ASSERT_TRUE(preview::prepare_mesh(mesh, error)) << error;
+    EXPECT_TRUE(mesh.uvs.empty());
+}
+
 TEST(MeshFiles, RefuseBadFilesWithOneLineNamingTheReason) {
     const struct {
         std::string name;
