@@ -10,6 +10,12 @@
 // mesh, for the built-in torus at fineness 1024 and 1448 (0.5 and 1 million
 // vertices) and for the dragon (models/dragon.ply).
 //
+// Then the texture bake: the same mesh baked (nanoseconds per texel, one
+// thread) beside its render (nanoseconds per sample), on a rippled torus
+// with texture coordinates and 50176 triangles (scripts/make-uv-model.sh
+// writes the same surface as an OBJ); and the whole 4096 x 4096 bake of it
+// with its PNG written, on two threads.
+//
 // With --big_scans DIR it runs the big-scan measurement instead (big_scans.h):
 // the tool from start to the written image on meshes of 1.5 and 10 million
 // triangles it writes into DIR, with each step's time and the peak memory.
@@ -32,8 +38,11 @@
 #include "bench/big_scans.h"
 #include "bench/ratio_reporter.h"
 #include "preview/host/plugin.h"
+#include "preview/image/image_io.h"
+#include "preview/image/padding.h"
 #include "preview/mesh/load.h"
 #include "preview/mesh/prepare.h"
+#include "preview/render/bake.h"
 #include "preview/render/render.h"
 #include "preview/scene/scene.h"
 
@@ -204,6 +213,110 @@ void shaded_against_bare(benchmark::State& st, const preview::Scene* scene, Case
     st.SetItemsProcessed(st.iterations() * 2 * frame_width * frame_height);
 }
 
+// The rippled torus of scripts/make-uv-model.sh: ring 0.75, tube 0.45 with
+// ripples of 0.04 around both circles; (u, v) the two angles over 2 pi, the
+// vertices split where each closes.
+preview::Mesh rippled_torus(int segments) {
+    const int nu = segments, nv = segments / 2;
+    const double pi = 3.141592653589793;
+    preview::Mesh mesh;
+    for (int j = 0; j <= nv; ++j) {
+        for (int i = 0; i <= nu; ++i) {
+            const double u = 2 * pi * (i % nu) / nu, v = 2 * pi * (j % nv) / nv;
+            const double r = 0.45 + 0.04 * std::sin(5 * u) * std::sin(3 * v);
+            const double w = 0.75 + r * std::cos(v);
+            mesh.positions.push_back(
+                {float(w * std::cos(u)), float(r * std::sin(v)), float(w * std::sin(u))});
+            mesh.uvs.push_back({float(double(i) / nu), float(double(j) / nv)});
+        }
+    }
+    for (int j = 0; j < nv; ++j) {
+        for (int i = 0; i < nu; ++i) {
+            const uint32_t a = uint32_t(j * (nu + 1) + i), b = a + 1, c = a + uint32_t(nu + 1),
+                           d = c + 1;
+            mesh.triangles.insert(mesh.triangles.end(), {a, d, b, a, c, d});
+        }
+    }
+    std::string error;
+    preview::prepare_mesh(mesh, error); // vertex normals from the winding
+    return mesh;
+}
+
+// The bake against the render of the same mesh, in alternating order: each
+// iteration bakes a 256 x 256 tile (one sample a texel at its centre, the
+// measure read on the summary's grid, as the tool bakes a PNG) and renders
+// the usual frame, both on one thread; the ratio is that of the medians.
+void bake_against_render(benchmark::State& st, const preview::Scene* scene,
+                         const preview::Plugin* plugin) {
+    using clock = std::chrono::steady_clock;
+    preview::Instance instance; // method 0, the preview's defaults
+    preview::BakeSettings bake;
+    bake.width = bake.height = 256;
+    bake.samples_per_texel = 1;
+    bake.threads = 1;
+    bake.read_measure = true;
+    bake.measure_stride = preview::summary_measure_stride(bake.width, bake.height);
+    preview::RenderSettings render;
+    render.width = frame_width;
+    render.height = frame_height;
+    render.samples_per_pixel = 1;
+    render.threads = 1;
+    render.read_measure = true;
+    std::vector<double> texel_ns, sample_ns;
+    preview::BakedTile baked;
+    preview::Image image;
+    for (auto _ : st) {
+        clock::time_point start = clock::now();
+        preview::bake_tile(*scene, *plugin, instance, bake, preview::UvTile{}, baked);
+        benchmark::ClobberMemory();
+        texel_ns.push_back(std::chrono::duration<double, std::nano>(clock::now() - start).count() /
+                           double(baked.covered));
+        start = clock::now();
+        preview::render(*scene, *plugin, instance, render, image);
+        benchmark::ClobberMemory();
+        sample_ns.push_back(std::chrono::duration<double, std::nano>(clock::now() - start).count() /
+                            (frame_width * frame_height));
+    }
+    st.counters["subject_ns"] = median(texel_ns);
+    st.counters["baseline_ns"] = median(sample_ns);
+    st.counters["ratio"] = median(texel_ns) / median(sample_ns);
+}
+
+// The whole bake the tool makes of a 4096 x 4096 map on two threads: the
+// tile baked, padded and written as a PNG; the median of three, in seconds.
+void time_full_bake(const preview::Scene& scene, const preview::Plugin& plugin) {
+    using clock = std::chrono::steady_clock;
+    preview::BakeSettings settings;
+    settings.width = settings.height = 4096;
+    settings.samples_per_texel = 1;
+    settings.threads = 2;
+    settings.read_measure = true;
+    settings.measure_stride = preview::summary_measure_stride(settings.width, settings.height);
+    preview::ImageStyle style;
+    style.transparent = true;
+    const std::string path = "bendlens_bench_bake.png";
+    std::vector<double> seconds;
+    for (int run = 0; run < 3; ++run) {
+        preview::Instance instance;
+        instance.block.params.range_max = instance.block.params.range_min = 3.7f;
+        const clock::time_point start = clock::now();
+        preview::BakedTile baked;
+        preview::bake_tile(scene, plugin, instance, settings, preview::UvTile{}, baked);
+        preview::pad_image(baked.image, 16);
+        std::string error;
+        if (!preview::write_image(baked.image, path, style, error)) {
+            std::printf("the 4096 x 4096 bake could not be written: %s\n", error.c_str());
+            return;
+        }
+        seconds.push_back(std::chrono::duration<double>(clock::now() - start).count());
+    }
+    std::remove(path.c_str());
+    std::printf("rippled torus (%zu triangles): 4096 x 4096 bake, method 0, 1 sample a texel, 2 "
+                "threads, PNG written: %.2f s (median of 3; %.0f ns a texel)\n",
+                scene.objects().front().mesh.triangles.size() / 3, median(seconds),
+                median(seconds) * 1e9 / (4096.0 * 4096.0));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -255,6 +368,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     scenes.emplace_back("torus", std::move(torus));
+    preview::Scene rippled;
+    rippled.add_mesh("rippled torus", rippled_torus(224), {0.0f, 0.0f, 0.0f});
+    if (!rippled.commit(error)) {
+        std::fprintf(stderr, "rippled torus: %s\n", error.c_str());
+        return 1;
+    }
+    time_full_bake(rippled, plugin);
 
     // The share of samples that hit, which is the share that calls the shader:
     // the shader's cost per hit is its extra cost per sample over this share.
@@ -291,6 +411,11 @@ int main(int argc, char** argv) {
         }
     }
 
+    benchmark::RegisterBenchmark("bake/rippled/m0", bake_against_render, &rippled, &plugin)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.3)
+        ->UseRealTime();
+
     using Kind = bench::Comparison::Kind;
     bench::RatioReporter reporter(
         {
@@ -306,6 +431,14 @@ int main(int argc, char** argv) {
              Kind::paired,
              1.15,
              {"/m2"}},
+            {"Texture bake, ns per texel, against the render of the same mesh, ns per sample",
+             "bake/",
+             "",
+             Kind::paired,
+             0.0,
+             {},
+             false,
+             false},
             {"Preview host with a shader that does nothing, against primary rays alone",
              "preview_host/",
              "",

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "preview/app/accuracy.h"
+#include "preview/app/bake_command.h"
 #include "preview/app/options.h"
 #include "preview/app/progress_display.h"
 #include "preview/app/report.h"
@@ -17,6 +19,7 @@
 #include "preview/host/plugin.h"
 #include "preview/image/image_io.h"
 #include "preview/image/interrupt.h"
+#include "preview/image/texture.h"
 #include "preview/render/render.h"
 #include "preview/scene/scene.h"
 
@@ -155,6 +158,42 @@ bool render_and_write(const preview::Options& options, const preview::Scene& sce
     return true;
 }
 
+// --texture: the map, for a scene whose every model has texture coordinates.
+bool load_texture(const preview::Options& options, const preview::Scene& scene,
+                  preview::Image& texture, std::string& error) {
+    for (const preview::Object& object : scene.objects()) {
+        if (object.mesh.uvs.empty()) {
+            error = "--texture: mesh " + options.mesh +
+                    " has no texture coordinates to look the texture up with";
+            return false;
+        }
+    }
+    return preview::read_texture(options.texture, texture, error);
+}
+
+// --bake: builds the scene and bakes its one model. The tool's exit status.
+int bake_model(const preview::Options& options, const preview::Plugin& plugin) {
+    preview::Progress progress;
+    std::unique_ptr<preview::ProgressDisplay> display;
+    if (preview::progress_wanted(isatty(STDERR_FILENO) != 0, options.quiet)) {
+        display = std::make_unique<preview::ProgressDisplay>(progress, stderr, progress_delay());
+    }
+    std::string error;
+    preview::Scene scene;
+    std::vector<preview::Float3> file_positions;
+    preview::Instance instance = make_instance(options);
+    if (!preview::build_scene(options, scene, error, &progress, &file_positions) ||
+        !preview::run_bake(options, scene, plugin, instance, file_positions, &progress, error)) {
+        display.reset(); // its line ends before the reason is printed
+        return fail(error);
+    }
+    display.reset();
+    if (options.stats) {
+        std::printf("%s\n", preview::steps_line(progress.times()).c_str());
+    }
+    return 0;
+}
+
 // Builds the scene once (one acceleration structure for every image of a
 // turntable) and renders and writes the image, or each image of the
 // turntable, the azimuth rising by 360/N degrees from one to the next.
@@ -175,6 +214,14 @@ int render_images(const preview::Options& options, const preview::Plugin& plugin
     }
     preview::Instance instance = make_instance(options);
     preview::RenderSettings settings = render_settings(options, progress);
+    preview::Image texture;
+    if (!options.texture.empty()) {
+        if (!load_texture(options, scene, texture, error)) {
+            display.reset();
+            return fail(error);
+        }
+        settings.texture = &texture;
+    }
     const int images = std::max(1, options.turntable);
     if (options.turntable > 0) {
         // One distance for every image, so that the model keeps its size.
@@ -220,7 +267,9 @@ int main(int argc, char** argv) {
     if (!resolve_plugin(options, error)) {
         return fail(error);
     }
-    if (!options.accuracy && !preview::check_writable(image_path(options, 0), error)) {
+    // A bake checks its own files' names (UDIM tiles are named per tile).
+    const bool baking = options.bake != preview::Options::Bake::none;
+    if (!options.accuracy && !baking && !preview::check_writable(image_path(options, 0), error)) {
         return fail(error);
     }
     preview::Plugin plugin;
@@ -230,6 +279,8 @@ int main(int argc, char** argv) {
     int status = 0;
     if (options.accuracy) {
         preview::accuracy_report(plugin, options.accuracy_points, options.tessellation, stdout);
+    } else if (baking) {
+        status = bake_model(options, plugin);
     } else {
         status = render_images(options, plugin);
     }

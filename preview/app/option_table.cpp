@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "preview/render/bake.h"
 #include "preview/scene/surfaces.h"
 
 namespace preview {
@@ -194,6 +195,40 @@ std::string colormap(const std::string& text, Colormap& target) {
     return "";
 }
 
+std::string bake(const std::string& text, Options::Bake& target) {
+    if (text == "texture") {
+        target = Options::Bake::texture;
+    } else if (text == "vertices") {
+        target = Options::Bake::vertices;
+    } else {
+        return "must be texture or vertices" + got(text);
+    }
+    return "";
+}
+
+// N for a square texture, or W,H.
+std::string texture_size(const std::string& text, Options& o) {
+    const size_t comma = text.find(',');
+    long long width = 0, height = 0;
+    const bool square = comma == std::string::npos;
+    if (!parse_int(text.substr(0, comma), 1, max_bake_size, width) ||
+        !(square || parse_int(text.substr(comma + 1), 1, max_bake_size, height))) {
+        return "must be N or W,H, whole numbers of texels from 1 to " +
+               std::to_string(max_bake_size) + got(text);
+    }
+    o.bake_width = int(width);
+    o.bake_height = int(square ? width : height);
+    return "";
+}
+
+std::string depth(const std::string& text, int& target) {
+    if (text != "8" && text != "16") {
+        return "must be 8 or 16" + got(text);
+    }
+    target = text == "8" ? 8 : 16;
+    return "";
+}
+
 std::string accuracy(const std::string& text, Options& o) {
     o.accuracy = true;
     if (text.empty()) {
@@ -224,6 +259,7 @@ std::vector<OptionRow> make_table() {
     const std::string camera = "Camera (every model is framed from its bounds)";
     const std::string shader = "Shader parameters (defaults of bendlens.mi)";
     const std::string image = "Image";
+    const std::string baking = "Bake (the model's texture space or vertices instead of a camera)";
     const std::string other = "Other";
     const View defaults;
     return {
@@ -314,14 +350,14 @@ std::vector<OptionRow> make_table() {
          [](O& o, const std::string& t) { return whole(t, 1, 16384, o.width); }},
         {"--height", "N", image, "height in pixels, 1-16384 (480); at most 67108864 pixels",
          [](O& o, const std::string& t) { return whole(t, 1, 16384, o.height); }},
-        {"--spp", "N", image, "samples per pixel, 1-1024 (4)",
+        {"--spp", "N", image, "samples per pixel, or per texel of a bake, 1-1024 (4)",
          [](O& o, const std::string& t) { return whole(t, 1, 1024, o.samples_per_pixel); }},
         {"--threads", "N", image,
          "render threads, 0-1024 (0: every core; the image is the same for any count)",
          [](O& o, const std::string& t) { return whole(t, 0, 1024, o.threads); }},
         {"--output", "FILE", image,
          ".png (8-bit, NaN in magenta) or .exr (32-bit float as the shader wrote it, with "
-         "layers of the raw measure and k1, k2) (out.png)",
+         "layers of the raw measure and k1, k2) (out.png); .ply for a vertex bake",
          [](O& o, const std::string& t) {
              o.output = t;
              return std::string();
@@ -336,6 +372,31 @@ std::vector<OptionRow> make_table() {
          [](O& o, const std::string& t) { return colormap(t, o.style.colormap); }},
         {"--legend", "", image, "draw a bar with the range's end values on the PNG (not the EXR)",
          [](O& o, const std::string& t) { return flag(t, o.style.legend); }},
+        {"--depth", "BITS", image, "bits per PNG sample: 8 or 16 (8)",
+         [](O& o, const std::string& t) { return depth(t, o.style.depth); }},
+        {"--texture", "FILE", image,
+         "colour the model by the texture in FILE (.png or .exr, a bake's output) through its "
+         "texture coordinates, bilinear, instead of calling the shader",
+         [](O& o, const std::string& t) { return file_name(t, o.texture); }},
+
+        {"--bake", "WHAT", baking,
+         "texture: shade every texel of the mesh's texture space and write the map to --output "
+         "(.png with alpha, or .exr with the raw layers); vertices: shade every vertex of the "
+         "welded mesh and write a PLY (--output .ply) with k1, k2, mean, gaussian and the "
+         "colour per vertex",
+         [](O& o, const std::string& t) { return bake(t, o.bake); }},
+        {"--size", "N|W,H", baking,
+         "texels of a texture bake, 1-16384 a side (2048); --spp samples a texel, one at its "
+         "centre with --spp 1",
+         [](O& o, const std::string& t) { return texture_size(t, o); }},
+        {"--padding", "N", baking,
+         "texels of edge padding around each UV island, from the nearest covered texel, "
+         "0-1024 (16)",
+         [](O& o, const std::string& t) { return whole(t, 0, 1024, o.padding); }},
+        {"--udim", "", baking,
+         "bake texture coordinates beyond the 0-1 square into UDIM tiles, one file each: "
+         "out.1001.png, out.1002.png... (1001 + u + 10 v)",
+         [](O& o, const std::string& t) { return flag(t, o.udim); }},
 
         {"--plugin", "FILE", other,
          "the shader library (bendlens.so beside the executable, or in the folder above it)",

@@ -89,7 +89,8 @@ struct CommandLine {
             "  bendlens-preview --output out/surfaces.png\n"
             "  bendlens-preview --mesh models/bunny.obj --view 30,20 --colormap diverging \\\n"
             "      --legend --auto-range --output out/bunny.png\n"
-            "  bendlens-preview --mesh scan.ply --up z --turntable 12 --output out/scan.png\n");
+            "  bendlens-preview --mesh scan.ply --up z --turntable 12 --output out/scan.png\n"
+            "  bendlens-preview --mesh asset.obj --bake texture --output asset_curvature.png\n");
     }
 
     // Reads the options given, in the table's order; a repeated option's
@@ -168,6 +169,59 @@ bool check_effects(const CLI::App& app, Options& o, std::string& error) {
     return true;
 }
 
+bool ends_with_ply(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    const size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return false;
+    }
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension == "ply";
+}
+
+// The bake's options and --texture against the rest.
+bool check_bake(const CLI::App& app, Options& o, std::string& error) {
+    using Bake = Options::Bake;
+    const bool texture_bake = o.bake == Bake::texture;
+    for (const char* option : {"--size", "--padding", "--udim"}) {
+        if (app.count(option) > 0 && !texture_bake) {
+            error = std::string(option) + ": applies to a texture bake; give --bake texture";
+            return false;
+        }
+    }
+    if (o.style.depth == 16 && is_exr_path(o.output) && o.bake != Bake::vertices) {
+        error = "--depth: sets the bits of a PNG; an EXR always holds 32-bit floats";
+        return false;
+    }
+    if (!o.texture.empty() && o.bake != Bake::none) {
+        error = "--texture: colours a render by a texture; it cannot go with --bake";
+        return false;
+    }
+    if (o.bake == Bake::none) {
+        return true;
+    }
+    if (o.turntable > 0) {
+        error = "--bake: bakes one map of the model, not a turntable; leave out --turntable";
+        return false;
+    }
+    if (o.mesh.empty() && o.scene == "default") {
+        error = "--bake: bakes one model: give --mesh FILE, or --scene with one built-in surface";
+        return false;
+    }
+    if (o.style.legend) {
+        error = "--legend: draws on a rendered image, not on a baked map";
+        return false;
+    }
+    if (o.bake == Bake::vertices && !ends_with_ply(o.output)) {
+        error = "--output: a vertex bake writes a PLY mesh, ending in .ply" + got(o.output);
+        return false;
+    }
+    return true;
+}
+
 // What the options given ask for together: the choices one option makes for
 // another, and the combinations refused.
 bool check_together(const CLI::App& app, Options& o, std::string& error) {
@@ -177,7 +231,10 @@ bool check_together(const CLI::App& app, Options& o, std::string& error) {
     // it is chosen from the measure. Both at once would leave one of them
     // silently unused.
     if (range_given.empty()) {
-        o.auto_range = true;
+        // A textured render calls no shader, so it has no measure to choose from.
+        if (o.texture.empty()) {
+            o.auto_range = true;
+        }
     } else if (o.auto_range) {
         error = "--auto-range: chooses the range itself and cannot go with " + range_given +
                 "; give one or the other";
@@ -198,11 +255,11 @@ bool check_together(const CLI::App& app, Options& o, std::string& error) {
                 std::to_string(o.width) + " x " + std::to_string(o.height);
         return false;
     }
-    if (!o.accuracy && !known_image_extension(o.output)) {
+    if (!o.accuracy && o.bake != Options::Bake::vertices && !known_image_extension(o.output)) {
         error = "--output: the image must end in .png or .exr" + got(o.output);
         return false;
     }
-    return true;
+    return check_bake(app, o, error);
 }
 
 // CLI11 says what went wrong in its own words, sometimes over several lines;

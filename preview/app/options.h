@@ -44,7 +44,15 @@ struct Options {
     int samples_per_pixel = 4;
     int threads = 0;
     std::string output = "out.png";
-    std::string plugin; // empty: bendlens.so beside the executable (plugin_beside_executable)
+    // --bake: shade the model's texture space or its vertices instead of
+    // rendering from a camera.
+    enum class Bake { none, texture, vertices } bake = Bake::none;
+    int bake_width = 2048; // --size
+    int bake_height = 2048;
+    int padding = 16;    // texels of edge padding around each UV island
+    bool udim = false;   // texture coordinates beyond 0-1 bake into UDIM tiles
+    std::string texture; // colour the model by this texture instead of the shader
+    std::string plugin;  // empty: bendlens.so beside the executable (plugin_beside_executable)
     bool accuracy = false;
     int accuracy_points = 2000;
     bool stats = false;

@@ -41,7 +41,7 @@ std::string size_text(double size) {
 }
 
 bool add_mesh_file(const Options& options, DerivativeSource source, Scene& scene,
-                   std::string& error, Progress* progress) {
+                   std::string& error, Progress* progress, std::vector<Float3>* file_positions) {
     const std::string reason = unreadable_reason(options.mesh);
     if (!reason.empty()) {
         error = "cannot read mesh " + options.mesh + ": " + reason;
@@ -50,6 +50,9 @@ bool add_mesh_file(const Options& options, DerivativeSource source, Scene& scene
     Mesh mesh;
     if (!load_mesh(options.mesh, mesh, error, progress)) {
         return false;
+    }
+    if (file_positions != nullptr) {
+        *file_positions = mesh.positions;
     }
     const double extent = place_mesh(mesh, options.fit);
     // --fit keeps to the range itself; a file's own units may not.
@@ -104,17 +107,24 @@ DerivativeSource derivative_source(Options::Derivatives wanted, bool mesh) {
     }
 }
 
-bool build_scene(const Options& options, Scene& scene, std::string& error, Progress* progress) {
+bool build_scene(const Options& options, Scene& scene, std::string& error, Progress* progress,
+                 std::vector<Float3>* file_positions) {
     const bool mesh_given = !options.mesh.empty();
     const DerivativeSource source = derivative_source(options.derivatives, mesh_given);
     if (mesh_given) {
-        if (!add_mesh_file(options, source, scene, error, progress)) {
+        if (!add_mesh_file(options, source, scene, error, progress, file_positions)) {
             return false;
         }
     } else {
         add_builtin_surfaces(options, source, scene);
     }
-    return scene.commit(error, progress);
+    if (!scene.commit(error, progress)) {
+        return false;
+    }
+    if (!mesh_given && file_positions != nullptr) {
+        *file_positions = scene.objects().front().mesh.positions;
+    }
+    return true;
 }
 
 } // namespace preview

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "preview/app/options.h"
 #include "preview/progress/progress.h"
@@ -15,8 +16,11 @@ DerivativeSource derivative_source(Options::Derivatives wanted, bool mesh);
 
 // Loads and places --mesh, or lays out --scene's surfaces, and builds the
 // scene's acceleration structure; false with a one-line reason. Progress,
-// if given, hears each step: read, weld, curvature, BVH.
+// if given, hears each step: read, weld, curvature, BVH. With
+// file_positions, also gives the model's vertices as its file has them,
+// before they are centred and scaled (a vertex bake writes those), or the
+// first built-in surface's own.
 bool build_scene(const Options& options, Scene& scene, std::string& error,
-                 Progress* progress = nullptr);
+                 Progress* progress = nullptr, std::vector<Float3>* file_positions = nullptr);
 
 } // namespace preview

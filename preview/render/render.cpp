@@ -10,6 +10,7 @@
 
 #include "preview/host/sampling.h"
 #include "preview/host/shading.h"
+#include "preview/image/texture.h"
 
 namespace preview {
 namespace {
@@ -32,6 +33,7 @@ struct Job {
     Image& image;
     Camera camera{};
     bool shading = true;         // false: bare rays only (RenderSettings::bare_rays)
+    bool textured = false;       // colours from RenderSettings::texture, no shader
     bool read_measure = false;   // fill Image::measure
     bool read_principal = false; // fill Image::k1 and Image::k2
     float bare_jitter = 1.0f;
@@ -84,7 +86,8 @@ void prepare_image(Job& job) {
     image.height = settings.height;
     const size_t pixels = size_t(settings.width) * size_t(settings.height);
     image.rgba.assign(pixels * 4, 0.0f);
-    job.shading = settings.bare_rays < 0;
+    job.textured = settings.bare_rays < 0 && settings.texture != nullptr;
+    job.shading = settings.bare_rays < 0 && !job.textured;
     job.read_measure = settings.read_measure && job.shading;
     // A method fixed at 1 gives no principal curvatures: no layers then.
     const Instance& instance = job.instance;
@@ -170,6 +173,15 @@ void shade_pixel(Job& job, Worker& worker, int x, int y) {
             ++worker.tally.underived;
         }
         const uint32_t sample_seed = hash_combine(pixel_seed, uint32_t(s));
+        if (job.textured) {
+            float texel[4];
+            sample_texture(*settings.texture, hit.u, hit.v, texel);
+            sum[0] += texel[0];
+            sum[1] += texel[1];
+            sum[2] += texel[2];
+            ++hits;
+            continue;
+        }
         if (!job.shading) {
             cast_bare_rays(job.scene, hit, sample_seed, settings.bare_rays, job.bare_jitter);
             continue;

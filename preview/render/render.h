@@ -36,6 +36,10 @@ struct RenderSettings {
     // back towards it, jittered by the sphere of radius 1 / probe_scale):
     // the bare cost of method 2 with n probes. The image is left empty.
     int bare_rays = -1;
+    // When set, each hit takes its colour from this texture at the hit's
+    // texture coordinates (sample_texture) instead of calling the shader:
+    // how a baked map is seen on its model. Nothing is read back then.
+    const Image* texture = nullptr;
 };
 
 // Red, green, blue and coverage per pixel, rows from the top. A pixel's colour

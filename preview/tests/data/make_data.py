@@ -79,3 +79,45 @@ w('no_area.obj', "# every face on one line or one point\nv 0 0 0\nv 1 0 0\nv 2 0
 w('not_gltf.gltf', "this is not a glTF file\n")
 w('cut.stl', b'cut short'.ljust(80, b' ') + struct.pack('<I', 5) +
   struct.pack('<12fH', 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0))
+# glTF 2 with TEXCOORD_0, stored with v running down the image as glTF has it.
+uv_binary = (struct.pack('<9f', 0, 0, 0, 1, 0, 0, 0, 1, 0) +
+             struct.pack('<6f', 0.25, 0.125, 0.5, 0.25, 0.75, 1.0) + struct.pack('<3H', 0, 1, 2) + b'\0\0')
+w('uv_triangle.gltf', json.dumps({"asset": {"version": "2.0"},
+    "buffers": [{"byteLength": 68, "uri": "data:application/octet-stream;base64," + base64.b64encode(uv_binary).decode()}],
+    "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 36},
+                    {"buffer": 0, "byteOffset": 36, "byteLength": 24},
+                    {"buffer": 0, "byteOffset": 60, "byteLength": 6}],
+    "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+                   "min": [0, 0, 0], "max": [1, 1, 0]},
+                  {"bufferView": 1, "componentType": 5126, "count": 3, "type": "VEC2"},
+                  {"bufferView": 2, "componentType": 5123, "count": 3, "type": "SCALAR"}],
+    "meshes": [{"primitives": [{"attributes": {"POSITION": 0, "TEXCOORD_0": 1}, "indices": 2}]}],
+    "nodes": [{"mesh": 0}], "scenes": [{"nodes": [0]}], "scene": 0}))
+# OBJ squares with texture coordinates for the bake's command-line tests: one
+# island in tile 1001 and one in 1022; coordinates past 0-1 (without UDIM);
+# a NaN coordinate (PLY: Assimp's OBJ reader takes 'nan' for 0); a triangle
+# whose texture coordinates lie on one line.
+square_v = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+w('uv_udim.obj', square_v + "v 2 0 0\nv 3 0 0\nv 3 1 0\nv 2 1 0\n"
+  "vt 0.1 0.1\nvt 0.9 0.1\nvt 0.9 0.9\nvt 0.1 0.9\n"
+  "vt 1.1 2.1\nvt 1.9 2.1\nvt 1.9 2.9\nvt 1.1 2.9\n"
+  "f 1/1 2/2 3/3 4/4\nf 5/5 6/6 7/7 8/8\n")
+# Two quads over one stretch of texture space: half the first one's texels
+# lie under the second as well.
+w('uv_overlap.obj', square_v + "v 2 0 0\nv 3 0 0\nv 3 1 0\nv 2 1 0\n"
+  "vt 0.1 0.1\nvt 0.9 0.1\nvt 0.9 0.9\nvt 0.1 0.9\nvt 0.5 0.1\nvt 0.5 0.9\n"
+  "f 1/1 2/2 3/3 4/4\nf 5/5 6/2 7/3 8/6\n")
+w('uv_beyond.obj', square_v + "vt 0 0\nvt 1.5 0\nvt 1.5 1\nvt 0 1\nf 1/1 2/2 3/3 4/4\n")
+w('uv_nan.ply', "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+  "property float z\nproperty float s\nproperty float t\nelement face 1\n"
+  "property list uchar int vertex_indices\nend_header\n0 0 0 0 0\n1 0 0 1 0\n0 1 0 nan 1\n3 0 1 2\n")
+w('uv_flat.obj', square_v + "vt 0 0\nvt 0.5 0.5\nvt 1 1\nvt 0 1\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\n")
+# A PNG cut off inside its image data: libpng's own handler would print a
+# line of its own beside the tool's.
+import zlib
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+pixels = zlib.compress(b''.join(b'\0' + bytes([x * 16, 128, 255 - x * 16]) * 16 for x in range(16)))
+png = (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 16, 16, 8, 2, 0, 0, 0)) +
+       chunk(b'IDAT', pixels) + chunk(b'IEND', b''))
+w('broken.png', png[:len(png) // 2])
