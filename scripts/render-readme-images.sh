@@ -51,3 +51,15 @@ if [[ -f models/bunny.obj ]]; then
 else
   echo "models/bunny.obj missing: run scripts/fetch-models.sh for the bunny images" >&2
 fi
+# A bake: the rippled torus (texture coordinates from scripts/make-uv-model.sh)
+# baked into a 512 x 512 map, the model rendered with that map through its
+# texture coordinates, and the same view shaded directly.
+model=$(mktemp --suffix=.obj)
+trap 'rm -f "$model"' EXIT
+scripts/make-uv-model.sh "$model"
+bake_range=(--colormap diverging --range_max 3.7 --range_min 3.7)
+build/release/preview/bendlens-preview --mesh "$model" --bake texture --size 512 --spp 4 \
+  "${bake_range[@]}" --output docs/images/bake-map.png
+"${preview[@]}" --mesh "$model" --view 0,35 --texture docs/images/bake-map.png \
+  --output docs/images/bake-textured.png
+"${preview[@]}" --mesh "$model" --view 0,35 "${bake_range[@]}" --output docs/images/bake-shaded.png
