@@ -90,13 +90,13 @@ bool bake_and_write_tile(const Options& options, const Scene& scene, const Plugi
         }
     }
     const double texels = double(baked.image.width) * double(baked.image.height);
-    std::printf("%s\n", (path +
-                         format(": %.0f x %.0f texels in %.2f s, ", baked.image.width,
-                                baked.image.height, seconds_since(start)) +
-                         format("%.1f%% covered, %.0f padded; ",
-                                100.0 * double(baked.covered) / texels, double(padded)) +
-                         percentiles(summary))
-                            .c_str());
+    const std::string line = path +
+                             format(": %.0f x %.0f texels in %.2f s, ", baked.image.width,
+                                    baked.image.height, seconds_since(start)) +
+                             format("%.1f%% covered, %.0f padded; ",
+                                    100.0 * double(baked.covered) / texels, double(padded)) +
+                             percentiles(summary);
+    std::printf("%s\n", line.c_str());
     if (baked.overlapped > 0) {
         warn(path + format(": %.2f%% of the covered texels lie under more than one triangle "
                            "(overlapping UV islands); each takes the first triangle's value",

@@ -73,10 +73,10 @@ class Bake : public ::testing::Test {
 // The texture bake of the built-in torus at 1024 x 1024, one sample a texel
 // at its centre. With exact derivatives each texel's measure is the exact
 // mean curvature at the texel's parametric point to 1e-5 of the curvature's
-// size there ((|k1| + |k2|) / 2: the mean itself crosses zero on the torus,
-// where float rounding of k1 + k2 is all that is left); with derivatives
-// estimated from the mesh at fineness 128 the relative RMS error is at most
-// 1%. Across the seams, where u and v wrap, the exact values are equal: the
+// size there (the larger of |k1| and |k2|: the mean itself crosses zero on
+// the torus, where float rounding of k1 + k2 is all that is left); with
+// derivatives estimated from the mesh at fineness 128 the relative RMS error
+// is at most 1%. Across the seams, where u and v wrap, the exact values are equal: the
 // baked ones agree to 1e-5 (exact) and 1e-3 (estimated) of the largest mean,
 // far below the change from one row to the next. The bake does not depend
 // on the thread count, also with jittered samples.
