@@ -1,9 +1,9 @@
 // bendlens.mi as the renderer and its host applications read it, held against
-// the parameter block the shader reads, the README's parameter table and the
-// defaults the preview host starts from: a parameter renamed, moved, retyped
-// or given another default in one place and not the others, a label or a
-// choice that says something else than the README, or a hint that names no
-// parameter, fails here.
+// the parameter block the shader reads, the parameter table of
+// docs/parameters.md and the defaults the preview host starts from: a
+// parameter renamed, moved, retyped or given another default in one place and
+// not the others, a label or a choice that says something else than the
+// table, or a hint that names no parameter, fails here.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -70,14 +70,14 @@ double field_value(const BendlensParameters& p, const Field& f) {
 // selects nothing).
 const std::map<std::string, int> choice_count = {{"method", 3}, {"measure", 3}, {"mapping", 3}};
 
-// A row of the README's parameter table: # | name | label | type | default | meaning.
+// A row of the parameter table: # | name | label | type | default | meaning.
 struct Row {
     std::string name, label, type, default_text, meaning;
 };
 
-std::vector<Row> readme_parameters(const std::string& readme) {
+std::vector<Row> table_parameters(const std::string& page) {
     std::vector<Row> rows;
-    std::istringstream in(readme.substr(readme.find("\n## Parameters\n") + 1));
+    std::istringstream in(page.substr(page.find("\n| # | name |") + 1));
     std::string line;
     bool in_table = false;
     while (std::getline(in, line) && (!in_table || line.rfind("|", 0) == 0)) {
@@ -106,8 +106,8 @@ double as_number(const std::string& text) {
     return *end == '\0' && !text.empty() ? value : -12345.0;
 }
 
-// A default as the README writes it: a number, on or off.
-double readme_default(const std::string& text) {
+// A default as the table writes it: a number, on or off.
+double table_default(const std::string& text) {
     return text == "on" ? 1.0 : text == "off" ? 0.0 : as_number(text);
 }
 
@@ -141,7 +141,7 @@ TEST(Declaration, AgreesWithTheBlockTheReadmeAndThePreview) {
 
     static_assert(sizeof(BendlensParameters) == sizeof block / sizeof block[0] * 4,
                   "the table above lists every field");
-    const std::vector<Row> rows = readme_parameters(slurp(BENDLENS_README));
+    const std::vector<Row> rows = table_parameters(slurp(BENDLENS_PARAMETERS));
     ASSERT_EQ(d.parameters.size(), 10u);
     ASSERT_EQ(rows.size(), 10u);
     const preview::Options preview;
@@ -159,11 +159,11 @@ TEST(Declaration, AgreesWithTheBlockTheReadmeAndThePreview) {
         EXPECT_EQ(block[k].size, 4u);
         EXPECT_EQ(p.type == "scalar", block[k].is_float);
 
-        // One default in the declaration, the README and the preview host.
+        // One default in the declaration, the table and the preview host.
         ASSERT_TRUE(p.has_default);
         EXPECT_EQ(rows[k].name, p.name);
         EXPECT_EQ(rows[k].type, p.type);
-        EXPECT_EQ(readme_default(rows[k].default_text), p.default_value) << rows[k].default_text;
+        EXPECT_EQ(table_default(rows[k].default_text), p.default_value) << rows[k].default_text;
         EXPECT_EQ(field_value(preview.params, block[k]), p.default_value);
 
         // Maya's keyword hints: the same default, within the ranges, the
@@ -179,7 +179,7 @@ TEST(Declaration, AgreesWithTheBlockTheReadmeAndThePreview) {
         EXPECT_LE(hint("softmax", hint("max", 1e30)), hint("max", 1e30));
         EXPECT_TRUE(shortnames.insert(p.shortname).second && !p.shortname.empty()) << p.shortname;
 
-        // The gui block: one control, in a panel, labelled as in the README,
+        // The gui block: one control, in a panel, labelled as in the table,
         // its value and range those of the keyword hints.
         const declaration::Control* control = nullptr;
         for (const declaration::Control& c : d.controls) {
@@ -201,7 +201,7 @@ TEST(Declaration, AgreesWithTheBlockTheReadmeAndThePreview) {
         }
 
         // A selector's drop-down lists exactly the shader's choices, in
-        // order, each in the README's words; other parameters have none.
+        // order, each in the table's words; other parameters have none.
         const bool selector = choice_count.count(p.name) == 1;
         EXPECT_EQ(control->find("enum") != nullptr, selector);
         if (selector) {
@@ -214,7 +214,7 @@ TEST(Declaration, AgreesWithTheBlockTheReadmeAndThePreview) {
                 EXPECT_EQ(entries[v].first, v) << entries[v].second;
                 const std::string words = std::to_string(v) + " " + lower(entries[v].second);
                 EXPECT_NE(lower(rows[k].meaning).find(words), std::string::npos)
-                    << "'" << words << "' not in the README's meaning: " << rows[k].meaning;
+                    << "'" << words << "' not in the table's meaning: " << rows[k].meaning;
             }
         } else if (const auto* value = control->find("value")) {
             EXPECT_EQ(as_number(value->at(0)), p.default_value);
