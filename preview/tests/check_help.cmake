@@ -35,7 +35,7 @@ endif()
 
 # The default view: --help prints it from the camera's own default, the table
 # quotes it as "(AZIMUTH,ELEVATION: the front".
-string(REGEX MATCH "\\(([-0-9.]+,[-0-9.]+): the front" _help_view "${_help}")
+string(REGEX MATCH "\\(([-0-9.]+,[-0-9.]+):[ \n]+the front" _help_view "${_help}")
 set(_help_view "${CMAKE_MATCH_1}")
 string(REGEX MATCH "\\| `--view [^\n]*\\(([-0-9.]+,[-0-9.]+): the front" _table_view "${_table}")
 if(NOT _help_view OR NOT _help_view STREQUAL CMAKE_MATCH_1)
