@@ -6,7 +6,7 @@ cmake_minimum_required(VERSION 3.25)
 file(GLOB _pages ${SOURCE_DIR}/README.md ${SOURCE_DIR}/docs/*.md ${SOURCE_DIR}/*/README.md)
 
 function(anchors_of file out)
-  file(STRINGS ${file} _headings REGEX "^#+ ")
+  file(STRINGS ${file} _headings ENCODING UTF-8 REGEX "^#+ ")
   set(_anchors "")
   foreach(_heading IN LISTS _headings)
     string(REGEX REPLACE "^#+ +" "" _text "${_heading}")

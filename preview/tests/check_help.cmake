@@ -17,7 +17,7 @@ if(NOT _result STREQUAL "0" OR NOT _version MATCHES "^bendlens-preview [0-9]+\\.
 endif()
 
 # The table's rows only: an option named in the prose around it has no row.
-file(STRINGS ${OPTIONS} _rows REGEX "^\\| ")
+file(STRINGS ${OPTIONS} _rows ENCODING UTF-8 REGEX "^\\| ")
 string(REPLACE ";" "\n" _table "${_rows}")
 string(REGEX MATCHALL "\n  (-h,)?--[a-z_-]+" _listed "${_help}")
 set(_missing "")
@@ -37,7 +37,11 @@ endif()
 # quotes it as "(AZIMUTH,ELEVATION: the front".
 string(REGEX MATCH "\\(([-0-9.]+,[-0-9.]+):[ \n]+the front" _help_view "${_help}")
 set(_help_view "${CMAKE_MATCH_1}")
-string(REGEX MATCH "\\| `--view [^\n]*\\(([-0-9.]+,[-0-9.]+): the front" _table_view "${_table}")
+string(FIND "${_table}" "| `--view " _at)
+string(SUBSTRING "${_table}" ${_at} -1 _view_row)
+string(FIND "${_view_row}" "\n" _end)
+string(SUBSTRING "${_view_row}" 0 ${_end} _view_row)
+string(REGEX MATCH "\\(([-0-9.]+,[-0-9.]+): the front" _table_view "${_view_row}")
 if(NOT _help_view OR NOT _help_view STREQUAL CMAKE_MATCH_1)
   message(FATAL_ERROR "default view: --help says '${_help_view}', ${OPTIONS} '${CMAKE_MATCH_1}'")
 endif()
