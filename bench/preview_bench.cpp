@@ -10,6 +10,10 @@
 // mesh, for the built-in torus at fineness 1024 and 1448 (0.5 and 1 million
 // vertices) and for the dragon (models/dragon.ply).
 //
+// Then what watertight hits cost: the BVH build and the render with Embree's
+// robust intersection against its fast one, on the bunny, the dragon and the
+// torus at fineness 1024 (robust_hits.h).
+//
 // Then the texture bake: the same mesh baked (nanoseconds per texel, one
 // thread) beside its render (nanoseconds per sample), on a rippled torus
 // with texture coordinates and 50176 triangles (scripts/make-uv-model.sh
@@ -20,8 +24,10 @@
 // the tool from start to the written image on meshes of 1.5 and 10 million
 // triangles it writes into DIR, with each step's time and the peak memory.
 //
+// With --robust_only it runs the robust-hits comparison alone.
+//
 // Usage: bendlens_preview_bench [--ratios_only] [--models DIR] [--big_scans DIR]
-//                               [benchmark options]
+//                               [--robust_only] [benchmark options]
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -37,6 +43,7 @@
 
 #include "bench/big_scans.h"
 #include "bench/ratio_reporter.h"
+#include "bench/robust_hits.h"
 #include "preview/host/plugin.h"
 #include "preview/image/image_io.h"
 #include "preview/image/padding.h"
@@ -317,18 +324,43 @@ void time_full_bake(const preview::Scene& scene, const preview::Plugin& plugin) 
                 median(seconds) * 1e9 / (4096.0 * 4096.0));
 }
 
+// Robust against fast intersection on the models and on a big torus.
+void time_robust(const std::string& models, const preview::Plugin& plugin) {
+    for (const char* name : {"bunny.obj", "dragon.obj"}) {
+        preview::Mesh mesh;
+        std::string error;
+        if (read_model(models + "/" + name, mesh, error)) {
+            bench::time_robust_hits(name, mesh, 5, plugin);
+        } else {
+            std::printf("%s is left out: %s\n", name, error.c_str());
+        }
+    }
+    for (const preview::Surface& surface : preview::builtin_surfaces()) {
+        if (surface.kind == preview::SurfaceKind::torus) {
+            int su = 0, sv = 0;
+            preview::tessellation_segments(surface, 1024, su, sv);
+            std::vector<float> uv;
+            bench::time_robust_hits("torus at 1024", preview::tessellate(surface, su, sv, uv), 3,
+                                    plugin);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     bool ratios_only = false;
     std::string models = "models";
     std::string big_scans;
+    bool robust_only = false;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--ratios_only") == 0) {
             ratios_only = true;
         } else if (std::strcmp(argv[i], "--models") == 0 && i + 1 < argc) {
             models = argv[++i];
+        } else if (std::strcmp(argv[i], "--robust_only") == 0) {
+            robust_only = true;
         } else if (std::strcmp(argv[i], "--big_scans") == 0 && i + 1 < argc) {
             big_scans = argv[++i];
         } else {
@@ -351,9 +383,15 @@ int main(int argc, char** argv) {
         preview::unload_plugin(plugin);
         return 0;
     }
+    if (robust_only) {
+        time_robust(models, plugin);
+        preview::unload_plugin(plugin);
+        return 0;
+    }
     empty_plugin = plugin;
     empty_plugin.shade = &empty_shader;
     time_mesh_setups(models);
+    time_robust(models, plugin);
 
     std::vector<std::pair<std::string, std::unique_ptr<preview::Scene>>> scenes;
     auto bunny = std::make_unique<preview::Scene>();

@@ -163,8 +163,16 @@ bool Scene::commit(std::string& error, Progress* progress) {
         rtcReleaseGeometry(geometry);
     }
     rtcSetSceneBuildQuality(scene_, quality);
-    // Compact nodes hold a large scene in about half the memory.
-    rtcSetSceneFlags(scene_, large ? RTC_SCENE_FLAG_COMPACT : RTC_SCENE_FLAG_NONE);
+    // Robust intersection is watertight: a ray through the edge two
+    // triangles share hits one of them, where the fast test may miss both
+    // and show the far side through a closed mesh as a speck. Probe rays go
+    // through the same scene. Compact nodes hold a large scene in about half
+    // the memory.
+    int flags = robust_ ? RTC_SCENE_FLAG_ROBUST : RTC_SCENE_FLAG_NONE;
+    if (large) {
+        flags |= RTC_SCENE_FLAG_COMPACT;
+    }
+    rtcSetSceneFlags(scene_, RTCSceneFlags(flags));
 
     if (progress != nullptr) {
         rtcSetSceneProgressMonitorFunction(scene_, report_build, progress);
