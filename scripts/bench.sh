@@ -3,7 +3,8 @@
 # method, measure, mapping and contrast setting through the exported entry
 # point; the library against its floor, the same arithmetic written straight
 # through; two threads against one); the preview host, shaded against its
-# bare rays; big scans, the preview tool from start to the written image on
+# bare rays, and its scenes built with Embree's robust intersection against
+# its fast one; big scans, the preview tool from start to the written image on
 # meshes of 1.5 and 10 million triangles with each step's time and the peak
 # memory; and, in the Windows build under Wine, a forwarder against a
 # direct pointer call. Prints the machine and the ratios; the figures of the
