@@ -25,6 +25,54 @@ Vector flat_normal(const Mesh& mesh, size_t t) {
     return unit(e1y * e2z - e1z * e2y, e1z * e2x - e1x * e2z, e1x * e2y - e1y * e2x);
 }
 
+// The barycentric weights b1, b2 and the distance t of the ray's hit on
+// the triangle, again in double. Embree's robust test, which decides
+// which triangle a ray hits without letting it slip between two, computes
+// its weights in float from products of three edge lengths: on a model
+// below about 1e-8 across they fall into the denormals Embree flushes, and
+// the weights come out coarse. Kept as Embree gave them if the double test
+// finds the ray parallel to the triangle; clamped into the triangle, since
+// a ray along a shared edge may land a rounding outside either.
+void refine_hit(const Mesh& mesh, uint32_t triangle, const Vector& origin, const Vector& direction,
+                float& b1, float& b2, float& t) {
+    const uint32_t* corner = &mesh.triangles[3 * size_t(triangle)];
+    const Float3 pa = mesh.positions[corner[0]], pb = mesh.positions[corner[1]],
+                 pc = mesh.positions[corner[2]];
+    const double e1[3] = {double(pb.x) - pa.x, double(pb.y) - pa.y, double(pb.z) - pa.z};
+    const double e2[3] = {double(pc.x) - pa.x, double(pc.y) - pa.y, double(pc.z) - pa.z};
+    const double d[3] = {direction.x, direction.y, direction.z};
+    const double s[3] = {double(origin.x) - pa.x, double(origin.y) - pa.y, double(origin.z) - pa.z};
+    auto cross = [](const double* a, const double* b, double* out) {
+        out[0] = a[1] * b[2] - a[2] * b[1];
+        out[1] = a[2] * b[0] - a[0] * b[2];
+        out[2] = a[0] * b[1] - a[1] * b[0];
+    };
+    auto dot = [](const double* a, const double* b) {
+        return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    };
+    double p[3], q[3];
+    cross(d, e2, p);
+    const double det = dot(e1, p);
+    if (!(std::fabs(det) > 0.0)) {
+        return;
+    }
+    cross(s, e1, q);
+    double u = dot(s, p) / det, v = dot(d, q) / det;
+    const double distance = dot(e2, q) / det;
+    u = std::fmax(u, 0.0);
+    v = std::fmax(v, 0.0);
+    if (u + v > 1.0) {
+        const double sum = u + v;
+        u /= sum;
+        v /= sum;
+    }
+    b1 = float(u);
+    b2 = float(v);
+    if (distance > 0.0) {
+        t = float(distance);
+    }
+}
+
 void grow(Float3& lo, Float3& hi, Float3 p) {
     lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
     hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
@@ -226,10 +274,11 @@ bool Scene::intersect(const Vector& origin, const Vector& direction, const Primi
             near = std::nextafter(ray.ray.tfar, std::numeric_limits<float>::infinity());
             continue;
         }
-        const Vector point{origin.x + ray.ray.tfar * direction.x,
-                           origin.y + ray.ray.tfar * direction.y,
-                           origin.z + ray.ray.tfar * direction.z};
-        describe(primitive, ray.hit.u, ray.hit.v, point, hit);
+        float b1 = ray.hit.u, b2 = ray.hit.v, t = ray.ray.tfar;
+        refine_hit(object.mesh, primitive.triangle, origin, direction, b1, b2, t);
+        const Vector point{origin.x + t * direction.x, origin.y + t * direction.y,
+                           origin.z + t * direction.z};
+        describe(primitive, b1, b2, point, hit);
         hit.ray_origin = origin;
         return true;
     }
