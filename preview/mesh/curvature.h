@@ -29,17 +29,25 @@ struct CurvatureTensor {
 constexpr int max_rings = 8;
 
 struct CurvatureSettings {
-    // Neighbourhood of each vertex's fit, in rings of edges (1 to max_rings;
-    // widened by up to three where the points are too few). The points are
-    // weighted by a Gaussian of distance whose width is rings x the mean
-    // edge length / sqrt 8, so more rings smooth more.
-    int rings = 2;
+    // Neighbourhood of each vertex's fit, in rings of edges. 0 (the default)
+    // chooses it per vertex: where the normals carry information (a
+    // tessellation's exact normals, a file's own), a narrow fit over one ring
+    // where the mesh is coarse and one over two rings where it is fine;
+    // where they are the triangles' own (a file without normals, a scan),
+    // two rings where the mesh is coarse and four where it is fine, which
+    // averages out a scan's noise. 1 to max_rings: every fit spans that many
+    // rings, its weights widening with them, so more rings smooth more.
+    // Either way a fit the points do not determine is widened until they do.
+    int rings = 0;
     int threads = 0; // 0: every core
 };
 
 struct VertexCurvature {
     std::vector<CurvatureTensor> tensors; // one per mesh vertex
     std::vector<uint8_t> valid;           // 0 where no estimate could be made
+    // The unit normal of each tensor's tangent plane (the welded vertex's
+    // normal); empty when unknown.
+    std::vector<Float3> normals;
 };
 
 // Estimates the tensor at every vertex of a prepared mesh (unit normals, one
@@ -50,8 +58,13 @@ void estimate_vertex_curvature(const Mesh& mesh, const CurvatureSettings& settin
 
 // The five derivative vectors (dP/du, dP/dv, d2P/du2, d2P/dv2, d2P/dudv) at
 // a hit on the triangle with vertices corner[0..2], weights bary and unit
-// shading normal. False, leaving derivs untouched, when a corner has no
-// valid estimate or the blend is not finite.
+// shading normal. Each corner's tensor is first turned, by the least
+// rotation, from its own tangent plane into the hit's (where its normal is
+// known and within 60 degrees of the hit's), so that the blend keeps the
+// size of the curvature where the normal turns across a coarse triangle;
+// then the tensors are blended by the weights. False, leaving derivs
+// untouched, when a corner has no valid estimate or the blend is not
+// finite.
 bool derivatives_at(const VertexCurvature& curvature, const uint32_t corner[3], const float bary[3],
                     const Float3& normal, Float3 derivs[5]);
 

@@ -22,12 +22,10 @@ struct Object;
 // vertex, blended at the hit); or none (derivs is null).
 enum class DerivativeSource { exact, estimated, none };
 
-// The neighbourhood of the curvature fit, in rings of edges around a vertex.
-// Measured on the built-in torus at fineness 128 (relative RMS error of the
-// mean, clean / vertices jittered by 0.1% of an edge): 1 ring 0.11% / 2.8%,
-// 2 rings 0.25% / 1.1%, 3 rings 0.80% / 0.89%, 4 rings 1.6% / 1.6%. Two
-// rings keep both small.
-constexpr int default_rings = 2;
+// The neighbourhood of the curvature fit, in rings of edges around a vertex:
+// 0 chooses it per vertex (CurvatureSettings::rings), which measured best
+// on every mesh of the accuracy report (docs/preview-accuracy.md).
+constexpr int default_rings = 0;
 
 // What RenderState::primitive points at: one triangle of one object. Its
 // address is stable for the scene's lifetime, so it names the triangle.

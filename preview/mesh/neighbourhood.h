@@ -1,0 +1,55 @@
+// The welded surface a mesh samples, as the curvature fit walks it: one
+// vertex per distinct position, its neighbours along triangle edges, its
+// outward normal, and the rings of edges around a vertex.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "preview/mesh/mesh.h"
+
+namespace preview {
+
+struct Topology {
+    std::vector<uint32_t> welded;  // per mesh vertex: its welded vertex
+    std::vector<Float3> positions; // per welded vertex
+    std::vector<uint32_t> first;   // row starts, one more than welded vertices
+    std::vector<uint32_t> neighbours;
+    std::vector<Float3> normals; // per welded vertex; zero where none is usable
+    // Per welded vertex, the area-weighted unit normal of its faces (zero
+    // where they cancel), to tell whether the normals above carry anything
+    // beyond the triangles.
+    std::vector<Float3> face_normals;
+};
+
+// Welds the mesh by position, gathers each welded vertex's neighbours in a
+// compressed row (sorted, no repeats) and its normal: the mean of its copies'
+// normals, or the area-weighted normal of its faces where those cancel.
+// Triangles that collapse when welded add no edges.
+void build_topology(const Mesh& mesh, Topology& topology);
+
+// The vertices within some rings of edges of a vertex, ring by ring.
+class RingWalk {
+  public:
+    explicit RingWalk(size_t welded_count) : mark_(welded_count, UINT32_MAX) {}
+
+    // Starts afresh at vertex: ring 0 is the vertex alone.
+    void start(uint32_t vertex);
+    // Adds the next ring; false when it adds no vertex (the neighbourhood
+    // stopped growing).
+    bool grow(const Topology& topology);
+
+    int rings() const { return int(ring_end_.size()) - 1; }
+    const std::vector<uint32_t>& vertices() const { return gathered_; }
+    // One past the last vertex of ring r (0 <= r <= rings()).
+    size_t ring_end(int r) const { return ring_end_[size_t(r)]; }
+
+  private:
+    std::vector<uint32_t> mark_; // per welded vertex: the last vertex that gathered it
+    std::vector<uint32_t> gathered_;
+    std::vector<size_t> ring_end_;
+    uint32_t vertex_ = 0;
+};
+
+} // namespace preview
