@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "preview/host/plugin.h"
 
@@ -24,5 +25,16 @@ void accuracy_report(const Plugin& plugin, int points, int tessellation, FILE* o
 // A last row has the torus at 128 with its vertices jittered by 0.1% of the
 // mean edge length. The plug-in must be initialised.
 void estimated_accuracy_report(const Plugin& plugin, int points, int rings, FILE* out);
+
+// The estimate at the vertices themselves, without the shader: the relative
+// RMS error of the mean at every welded vertex, sqrt(sum of error^2 / sum of
+// H^2) against the exact mean there, for the torus and the ellipsoid at
+// fineness 32, 128 and 512, the jittered torus of the table above, and tori
+// that resemble scans (sample_meshes.h): an irregular triangulation, noise
+// of 0.5% of an edge, and both.
+void vertex_accuracy_report(int rings, FILE* out);
+
+// How the report names a neighbourhood: "rings chosen per vertex" for 0.
+std::string neighbourhood_name(int rings);
 
 } // namespace preview
