@@ -4,10 +4,14 @@
 // derivatives or none.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "preview/app/accuracy.h"
@@ -307,20 +311,74 @@ TEST(MeshCurvature, BadMeshesGiveFiniteDerivativesOrNone) {
     }
 }
 
-TEST(MeshCurvature, TheAccuracyReportMeetsItsTargetsAtFineness128) {
-    // Through the real plug-in: the torus (whose inner ring is concave) at
-    // fineness 128 within 1%, every large mean of the right sign, and the
-    // jittered torus within 5%.
-    preview::Plugin plugin;
-    std::string error;
-    ASSERT_TRUE(preview::load_plugin(BENDLENS_PLUGIN, plugin, error)) << error;
-    Boolean request = 0;
-    plugin.init(nullptr, nullptr, &request);
+// Every vertex of the test models gets an estimate unless it lies on the
+// surface's edge or on a fin: a fit that the points do not determine is
+// widened until they do, also in the frame of the fitted normal where the
+// file's normal was poor (on the dragon, vertices in thin parts need both).
+TEST(MeshCurvature, EveryVertexOffBoundariesAndFinsOfTheModelsGetsAnEstimate) {
+    const std::string models = BENDLENS_MODELS_DIR;
+    int found = 0;
+    for (const char* name : {"teapot.obj", "bunny.obj", "dragon.obj", "dragon.ply"}) {
+        const std::string path = models + "/" + name;
+        if (!std::ifstream(path)) {
+            continue;
+        }
+        ++found;
+        Mesh mesh;
+        std::string error;
+        ASSERT_TRUE(preview::load_mesh(path, mesh, error)) << error;
+        preview::VertexCurvature curvature;
+        preview::estimate_vertex_curvature(mesh, {}, curvature);
+        // Edges of the welded surface by the triangles that use them.
+        const std::vector<uint32_t> welded = preview::weld_positions(mesh.positions);
+        std::map<std::pair<uint32_t, uint32_t>, int> uses;
+        std::vector<std::array<uint32_t, 3>> triangles;
+        for (size_t t = 0; t < mesh.triangles.size(); t += 3) {
+            const std::array<uint32_t, 3> w = {welded[mesh.triangles[t]],
+                                               welded[mesh.triangles[t + 1]],
+                                               welded[mesh.triangles[t + 2]]};
+            if (w[0] == w[1] || w[1] == w[2] || w[2] == w[0]) {
+                continue; // collapsed: never hit
+            }
+            triangles.push_back(w);
+            for (int k = 0; k < 3; ++k) {
+                ++uses[std::minmax(w[k], w[(k + 1) % 3])];
+            }
+        }
+        // A vertex on the surface: in a triangle, and in none with an edge
+        // that ends the surface (one triangle) or splits it (more than two).
+        std::vector<int> state(mesh.positions.size(), 0); // 1 on the surface, 2 excluded
+        for (const auto& w : triangles) {
+            bool inside = true;
+            for (int k = 0; k < 3; ++k) {
+                inside = inside && uses[std::minmax(w[k], w[(k + 1) % 3])] == 2;
+            }
+            for (uint32_t v : w) {
+                state[v] = inside && state[v] != 2 ? 1 : 2;
+            }
+        }
+        int surface = 0, missing = 0;
+        for (size_t v = 0; v < mesh.positions.size(); ++v) {
+            if (welded[v] == v && state[v] == 1) {
+                ++surface;
+                missing += curvature.valid[v] == 0;
+            }
+        }
+        EXPECT_EQ(missing, 0) << name << ": of " << surface << " vertices on the surface";
+    }
+    if (found == 0) {
+        GTEST_SKIP() << "no models in " << models << "; run scripts/fetch-models.sh";
+    }
+}
+
+// The report's text, as it prints it.
+template <typename Print> std::string report_text(Print print) {
     FILE* out = std::tmpfile();
-    ASSERT_NE(out, nullptr);
-    preview::estimated_accuracy_report(plugin, 400, preview::default_rings, out);
-    plugin.exit(nullptr, nullptr);
-    preview::unload_plugin(plugin);
+    EXPECT_NE(out, nullptr);
+    if (out == nullptr) {
+        return std::string();
+    }
+    print(out);
     std::rewind(out);
     std::string text;
     char buffer[512];
@@ -328,15 +386,52 @@ TEST(MeshCurvature, TheAccuracyReportMeetsItsTargetsAtFineness128) {
         text += buffer;
     }
     std::fclose(out);
+    return text;
+}
+
+TEST(MeshCurvature, TheAccuracyReportMeetsItsTargetsAtFineness128) {
+    // Through the real plug-in: the torus (whose inner ring is concave) at
+    // fineness 128 within 0.2% at points sampled by area (0.08% measured),
+    // every large mean of the right sign, and the jittered torus within 1%
+    // (0.5% measured; the limits were 1% and 5% before the estimate fitted
+    // slopes).
+    preview::Plugin plugin;
+    std::string error;
+    ASSERT_TRUE(preview::load_plugin(BENDLENS_PLUGIN, plugin, error)) << error;
+    Boolean request = 0;
+    plugin.init(nullptr, nullptr, &request);
+    const std::string text = report_text([&](FILE* out) {
+        preview::estimated_accuracy_report(plugin, 400, preview::default_rings, out);
+    });
+    plugin.exit(nullptr, nullptr);
+    preview::unload_plugin(plugin);
     for (const auto& [row, limit] :
-         {std::pair<std::string, double>{"| torus | tessellation 128 | ", 0.01},
-          {"| torus | tessellation 128, jittered 0.1% of an edge | ", 0.05}}) {
+         {std::pair<std::string, double>{"| torus | tessellation 128 | ", 0.002},
+          {"| torus | tessellation 128, jittered 0.1% of an edge | ", 0.01}}) {
         const size_t at = text.find(row);
         ASSERT_NE(at, std::string::npos) << text;
         const size_t error_at = text.find(" | ", at + row.size()) + 3; // past the correlation
         EXPECT_GT(std::stod(text.substr(at + row.size())), 0.999) << row;
         EXPECT_LT(std::stod(text.substr(error_at)), limit) << row;
         EXPECT_EQ(text.substr(text.find(" | ", error_at) + 3, 7), "100.00%") << row;
+    }
+    // At the vertices themselves, at fineness 128: the torus and the
+    // ellipsoid within 0.1%, the jittered torus within 1.2%, and the
+    // irregular triangulation (the scans' kind of mesh) within 0.5%, every
+    // vertex with an estimate.
+    const std::string vertices =
+        report_text([](FILE* out) { preview::vertex_accuracy_report(0, out); });
+    for (const auto& [row, limit] :
+         {std::pair<std::string, double>{"| torus | tessellation 128 | ", 0.001},
+          {"| ellipsoid | tessellation 128 | ", 0.001},
+          {"| torus | tessellation 128, jittered 0.1% of an edge | ", 0.012},
+          {"| torus | tessellation 128, irregular | ", 0.005}}) {
+        const size_t at = vertices.find(row);
+        ASSERT_NE(at, std::string::npos) << vertices;
+        const size_t error_at = vertices.find(" | ", at + row.size()) + 3; // past the count
+        EXPECT_LT(std::stod(vertices.substr(error_at)), limit) << row;
+        const size_t without_at = vertices.find(" | ", error_at) + 3;
+        EXPECT_EQ(std::stoi(vertices.substr(without_at)), 0) << row;
     }
 }
 
