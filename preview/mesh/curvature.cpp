@@ -63,7 +63,7 @@ void estimate_vertex_curvature(const Mesh& mesh, const CurvatureSettings& settin
         return;
     }
     Topology topology;
-    build_topology(mesh, topology);
+    build_topology(mesh, topology, settings.threads);
     const size_t welded_count = topology.positions.size();
     VertexFitPlan plan;
     plan.use_normals = normals_carry_information(topology);

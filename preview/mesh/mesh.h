@@ -21,6 +21,10 @@ struct Mesh {
     std::vector<Float3> normals;     // one per position, or empty
     std::vector<Float2> uvs;         // one per position (the first texture set), or empty
     std::vector<uint32_t> triangles; // three position indices per triangle
+    // For each position, the first vertex at the same position (weld.h), as
+    // prepare_mesh found it when it welded; empty when it did not. Whoever
+    // reads it checks that it still fits the positions.
+    std::vector<uint32_t> welded;
 };
 
 } // namespace preview

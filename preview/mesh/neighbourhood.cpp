@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
+#include "preview/mesh/parallel.h"
 #include "preview/mesh/weld.h"
 
 namespace preview {
@@ -31,8 +33,30 @@ bool welded_corners(const Mesh& mesh, const Topology& topology, size_t t, uint32
     return w[0] != w[1] && w[1] != w[2] && w[2] != w[0];
 }
 
+// The weld prepare_mesh left in the mesh, when it still fits the positions:
+// one entry per vertex, each naming an earlier or the same vertex, one that
+// names itself, at the same position bit for bit.
+bool prepared_weld_fits(const Mesh& mesh) {
+    const size_t count = mesh.positions.size();
+    if (mesh.welded.size() != count) {
+        return false;
+    }
+    for (size_t v = 0; v < count; ++v) {
+        const uint32_t r = mesh.welded[v];
+        if (r > v || mesh.welded[r] != r ||
+            std::memcmp(&mesh.positions[r], &mesh.positions[v], sizeof(Float3)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void weld(const Mesh& mesh, Topology& topology) {
-    const std::vector<uint32_t> representative = weld_positions(mesh.positions);
+    std::vector<uint32_t> computed;
+    if (!prepared_weld_fits(mesh)) {
+        computed = weld_positions(mesh.positions);
+    }
+    const std::vector<uint32_t>& representative = computed.empty() ? mesh.welded : computed;
     const size_t count = mesh.positions.size();
     topology.welded.assign(count, 0);
     topology.positions.clear();
@@ -46,12 +70,10 @@ void weld(const Mesh& mesh, Topology& topology) {
     }
 }
 
-// Normals: the mean of the copies' own normals (they differ across a hard
-// edge); where those cancel, the area-weighted normal of the faces. Also
-// counts each welded vertex's edge ends into degree.
-void sum_normals(const Mesh& mesh, Topology& topology, std::vector<uint32_t>& degree) {
-    const size_t welded_count = topology.positions.size();
-    std::vector<Sum> given(welded_count), faces(welded_count);
+// The mean of each welded vertex's copies' own normals (they differ across a
+// hard edge); zero where the mesh has none.
+std::vector<Sum> given_normals(const Mesh& mesh, const Topology& topology) {
+    std::vector<Sum> given(topology.positions.size());
     if (mesh.normals.size() == mesh.positions.size()) {
         for (size_t v = 0; v < mesh.normals.size(); ++v) {
             const Float3 n = mesh.normals[v];
@@ -60,48 +82,25 @@ void sum_normals(const Mesh& mesh, Topology& topology, std::vector<uint32_t>& de
             }
         }
     }
-    degree.assign(welded_count + 1, 0);
-    for (size_t t = 0; t < mesh.triangles.size() / 3; ++t) {
-        uint32_t w[3];
-        if (!welded_corners(mesh, topology, t, w)) {
-            continue;
-        }
-        const Float3 a = topology.positions[w[0]], b = topology.positions[w[1]],
-                     c = topology.positions[w[2]];
-        const double e1x = double(b.x) - a.x, e1y = double(b.y) - a.y, e1z = double(b.z) - a.z;
-        const double e2x = double(c.x) - a.x, e2y = double(c.y) - a.y, e2z = double(c.z) - a.z;
-        const double nx = e1y * e2z - e1z * e2y, ny = e1z * e2x - e1x * e2z,
-                     nz = e1x * e2y - e1y * e2x;
-        for (int k = 0; k < 3; ++k) {
-            degree[w[k]] += 2;
-            faces[w[k]].add(nx, ny, nz);
-        }
-    }
-    topology.normals.resize(welded_count);
-    topology.face_normals.resize(welded_count);
-    for (size_t w = 0; w < welded_count; ++w) {
-        topology.face_normals[w] = unit_or_zero(faces[w]);
-        topology.normals[w] =
-            given[w].length() > 1e-3 ? unit_or_zero(given[w]) : unit_or_zero(faces[w]);
-    }
+    return given;
 }
 
-} // namespace
-
-void build_topology(const Mesh& mesh, Topology& topology) {
-    weld(mesh, topology);
+// Every triangle's two other corners into each corner's row, in triangle
+// order: rows as long as twice the triangles around the vertex.
+void fill_rows(const Mesh& mesh, Topology& topology) {
     const size_t welded_count = topology.positions.size();
-    std::vector<uint32_t> degree;
-    sum_normals(mesh, topology, degree);
-
-    // Compressed rows: every triangle names each corner's two others, then
-    // each row is sorted and its repeats dropped.
+    std::vector<uint32_t> fill(welded_count + 1, 0);
+    for (size_t t = 0; t < mesh.triangles.size() / 3; ++t) {
+        uint32_t w[3];
+        if (welded_corners(mesh, topology, t, w)) {
+            fill[w[0]] += 2, fill[w[1]] += 2, fill[w[2]] += 2;
+        }
+    }
     topology.first.assign(welded_count + 1, 0);
     for (size_t w = 0; w < welded_count; ++w) {
-        topology.first[w + 1] = topology.first[w] + degree[w];
+        topology.first[w + 1] = topology.first[w] + fill[w];
     }
     topology.neighbours.assign(topology.first[welded_count], 0);
-    std::vector<uint32_t>& fill = degree; // reused as each row's fill count
     std::fill(fill.begin(), fill.end(), 0u);
     for (size_t t = 0; t < mesh.triangles.size() / 3; ++t) {
         uint32_t w[3];
@@ -114,16 +113,82 @@ void build_topology(const Mesh& mesh, Topology& topology) {
             row[fill[w[k]]++] = w[(k + 2) % 3];
         }
     }
+}
+
+// Sorts a row and drops its repeats; returns how many are left. Rows are
+// short (twice the triangles around a vertex), where insertion beats a
+// general sort.
+uint32_t sort_unique(uint32_t* begin, uint32_t* end) {
+    if (end - begin > 64) {
+        std::sort(begin, end);
+        return uint32_t(std::unique(begin, end) - begin);
+    }
+    uint32_t* out = begin; // [begin, out) sorted, no repeats
+    for (uint32_t* p = begin; p != end; ++p) {
+        const uint32_t value = *p;
+        uint32_t* at = out;
+        while (at != begin && at[-1] > value) {
+            --at;
+        }
+        if (at != begin && at[-1] == value) {
+            continue;
+        }
+        std::memmove(at + 1, at, size_t(out - at) * sizeof(uint32_t));
+        *at = value;
+        ++out;
+    }
+    return uint32_t(out - begin);
+}
+
+// A welded vertex's normals from its row, which still holds its triangles'
+// far edges; then the row sorted without repeats. Returns its new length.
+uint32_t finish_row(Topology& topology, const Sum& given, size_t w) {
+    uint32_t* begin = topology.neighbours.data() + topology.first[w];
+    uint32_t* end = topology.neighbours.data() + topology.first[w + 1];
+    const Float3 a = topology.positions[w];
+    Sum faces;
+    for (const uint32_t* e = begin; e != end; e += 2) {
+        const Float3 b = topology.positions[e[0]], c = topology.positions[e[1]];
+        const double e1x = double(b.x) - a.x, e1y = double(b.y) - a.y, e1z = double(b.z) - a.z;
+        const double e2x = double(c.x) - a.x, e2y = double(c.y) - a.y, e2z = double(c.z) - a.z;
+        faces.add(e1y * e2z - e1z * e2y, e1z * e2x - e1x * e2z, e1x * e2y - e1y * e2x);
+    }
+    topology.face_normals[w] = unit_or_zero(faces);
+    topology.normals[w] = given.length() > 1e-3 ? unit_or_zero(given) : unit_or_zero(faces);
+    return sort_unique(begin, end);
+}
+
+} // namespace
+
+void build_topology(const Mesh& mesh, Topology& topology, int threads) {
+    weld(mesh, topology);
+    const size_t welded_count = topology.positions.size();
+    const std::vector<Sum> given = given_normals(mesh, topology);
+    fill_rows(mesh, topology);
+
+    // Each row still holds its triangles' far edges in triangle order, so a
+    // vertex sums its faces' normals from its own row (in the same order on
+    // any number of threads), then sorts the row and drops its repeats.
+    topology.normals.resize(welded_count);
+    topology.face_normals.resize(welded_count);
+    std::vector<uint32_t> kept(welded_count, 0);
+    constexpr size_t block = 4096;
+    run_chunks((welded_count + block - 1) / block,
+               [&](size_t chunk) {
+                   const size_t end = std::min(welded_count, (chunk + 1) * block);
+                   for (size_t w = chunk * block; w < end; ++w) {
+                       kept[w] = finish_row(topology, given[w], w);
+                   }
+               },
+               threads);
+    // Close the gaps the repeats left.
     uint32_t out = 0;
     for (size_t w = 0; w < welded_count; ++w) {
-        uint32_t* begin = topology.neighbours.data() + topology.first[w];
-        uint32_t* end = topology.neighbours.data() + topology.first[w + 1];
-        std::sort(begin, end);
-        end = std::unique(begin, end);
+        const uint32_t from = topology.first[w];
         topology.first[w] = out;
-        for (uint32_t* p = begin; p != end; ++p) {
-            topology.neighbours[out++] = *p;
-        }
+        std::memmove(topology.neighbours.data() + out, topology.neighbours.data() + from,
+                     kept[w] * sizeof(uint32_t));
+        out += kept[w];
     }
     topology.first[welded_count] = out;
     topology.neighbours.resize(out);

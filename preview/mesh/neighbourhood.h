@@ -23,11 +23,13 @@ struct Topology {
     std::vector<Float3> face_normals;
 };
 
-// Welds the mesh by position, gathers each welded vertex's neighbours in a
-// compressed row (sorted, no repeats) and its normal: the mean of its copies'
-// normals, or the area-weighted normal of its faces where those cancel.
-// Triangles that collapse when welded add no edges.
-void build_topology(const Mesh& mesh, Topology& topology);
+// Welds the mesh by position (taking prepare_mesh's weld where the mesh
+// still has it), gathers each welded vertex's neighbours in a compressed row
+// (sorted, no repeats) and its normal: the mean of its copies' normals, or
+// the area-weighted normal of its faces where those cancel. Triangles that
+// collapse when welded add no edges. The rows are built on `threads` threads
+// (0: every core); the result does not depend on how many.
+void build_topology(const Mesh& mesh, Topology& topology, int threads = 0);
 
 // The vertices within some rings of edges of a vertex, ring by ring.
 class RingWalk {

@@ -24,7 +24,9 @@ double length(Float3 v) {
 // products of the triangles around its welded position, in double so that
 // a large flat region does not lose its small triangles.
 void compute_normals(Mesh& mesh) {
-    const std::vector<uint32_t> welded = weld_positions(mesh.positions);
+    // Kept in the mesh, so that the curvature estimate need not weld again.
+    mesh.welded = weld_positions(mesh.positions);
+    const std::vector<uint32_t>& welded = mesh.welded;
     std::vector<double> sum(mesh.positions.size() * 3, 0.0);
     for (size_t t = 0; t + 2 < mesh.triangles.size(); t += 3) {
         const Float3 a = mesh.positions[mesh.triangles[t]];
@@ -73,6 +75,7 @@ bool has_area(const Mesh& mesh) {
 
 bool prepare_mesh(Mesh& mesh, std::string& error, Progress* progress) {
     ProgressStep step(progress, "weld", false);
+    mesh.welded.clear();
     if (mesh.triangles.empty()) {
         return fail(error, "the mesh has no triangles");
     }

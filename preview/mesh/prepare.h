@@ -14,7 +14,8 @@ namespace preview {
 // the file had none, or had some that are not finite or of zero length. They
 // are summed over positions welded together (weld.h), so that a vertex split
 // at a texture seam gets the same normal on both sides; their sign follows
-// the triangles' winding (counter-clockwise seen from outside).
+// the triangles' winding (counter-clockwise seen from outside), and that
+// weld is kept in mesh.welded for the curvature estimate.
 // Progress, if given, hears the step "weld".
 bool prepare_mesh(Mesh& mesh, std::string& error, Progress* progress = nullptr);
 
