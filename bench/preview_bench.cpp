@@ -6,7 +6,7 @@
 // a built-in surface.
 //
 // Before them it times what a mesh costs before the first ray: estimating
-// its vertex curvature (two threads) beside Embree's BVH build of the same
+// its vertex curvature (one thread and two) beside Embree's BVH build of the same
 // mesh, for the built-in torus at fineness 1024 and 1448 (0.5 and 1 million
 // vertices) and for the dragon (models/dragon.ply).
 //
@@ -113,24 +113,27 @@ bool make_torus(preview::Scene& scene, std::string& error) {
     return scene.commit(error);
 }
 
-// The median of five runs of the curvature estimate on two threads, and of
-// three BVH builds (a fresh scene each, without derivatives), in seconds.
+// The median of five runs of the curvature estimate on one thread and on
+// two (alternating, so that both see the same load), and of three BVH
+// builds (a fresh scene each, without derivatives), in seconds.
 void time_mesh_setup(const std::string& name, const preview::Mesh& mesh) {
     using clock = std::chrono::steady_clock;
     auto seconds = [](clock::time_point start) {
         return std::chrono::duration<double>(clock::now() - start).count();
     };
-    std::vector<double> estimate, build;
+    std::vector<double> estimate[2], build;
     preview::CurvatureSettings settings;
     settings.rings = preview::default_rings;
-    settings.threads = 2;
     size_t valid = 0;
     for (int run = 0; run < 5; ++run) {
-        preview::VertexCurvature curvature;
-        const clock::time_point start = clock::now();
-        preview::estimate_vertex_curvature(mesh, settings, curvature);
-        estimate.push_back(seconds(start));
-        valid = size_t(std::count(curvature.valid.begin(), curvature.valid.end(), 1));
+        for (int threads = 1; threads <= 2; ++threads) {
+            settings.threads = threads;
+            preview::VertexCurvature curvature;
+            const clock::time_point start = clock::now();
+            preview::estimate_vertex_curvature(mesh, settings, curvature);
+            estimate[threads - 1].push_back(seconds(start));
+            valid = size_t(std::count(curvature.valid.begin(), curvature.valid.end(), 1));
+        }
     }
     for (int run = 0; run < 3; ++run) {
         preview::Scene scene;
@@ -143,10 +146,10 @@ void time_mesh_setup(const std::string& name, const preview::Mesh& mesh) {
         }
         build.push_back(seconds(start));
     }
-    std::printf("%s: %zu vertices, %zu triangles: curvature estimate %.3f s (2 threads, %d "
-                "rings, %zu vertices with an estimate), BVH build %.3f s\n",
-                name.c_str(), mesh.positions.size(), mesh.triangles.size() / 3, median(estimate),
-                preview::default_rings, valid, median(build));
+    std::printf("%s: %zu vertices, %zu triangles: curvature estimate %.3f s on 1 thread, %.3f s "
+                "on 2 (%zu vertices with an estimate), BVH build %.3f s\n",
+                name.c_str(), mesh.positions.size(), mesh.triangles.size() / 3, median(estimate[0]),
+                median(estimate[1]), valid, median(build));
 }
 
 void time_mesh_setups(const std::string& models) {
