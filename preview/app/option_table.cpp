@@ -289,11 +289,12 @@ std::vector<OptionRow> make_table() {
          "its mesh) or none (default: exact for built-in surfaces, estimated for meshes)",
          [](O& o, const std::string& t) { return derivatives(t, o.derivatives); }},
         {"--rings", "N", scene_group,
-         "neighbourhood of the estimated derivatives, in rings of edges around each vertex, 1-8 "
+         "neighbourhood of the estimated derivatives, in rings of edges around each vertex, 0-8 "
          "(" +
              std::to_string(default_rings) +
-             "): more rings smooth a noisy scan, fewer keep small detail",
-         [](O& o, const std::string& t) { return whole(t, 1, max_rings, o.rings); }},
+             "): 0 chooses it per vertex, from the mesh's fineness and its normals; more rings "
+             "smooth a noisy scan, fewer keep small detail",
+         [](O& o, const std::string& t) { return whole(t, 0, max_rings, o.rings); }},
 
         {"--view", "AZIMUTH,ELEVATION", camera,
          "degrees around the model's centre: azimuth turns the eye to the right about the up "
