@@ -19,6 +19,7 @@ struct BakeWorker {
     HostState child;
     Instance reading;
     Instance principal;
+    Hit hit; // each sample's, rebuilt by describe_point
     long long samples = 0;
     long long underived = 0;
 
@@ -41,12 +42,15 @@ struct TileJob {
     Image& image;
 };
 
-// Shades texel i at (x, y): its samples located on the mesh, a state built
-// for each as for a hit there, the shader's outputs averaged.
-void bake_texel(const TileJob& job, BakeWorker& worker, size_t i, int x, int y) {
-    const uint32_t texel_seed =
-        hash_combine(hash_combine(job.tile_seed, uint32_t(y)), uint32_t(x) * 0x9e3779b1U);
+// Shades texel i at (x, y) of a row whose seed is row_seed: its samples
+// located on the mesh, a state built for each as for a hit there, the
+// shader's outputs averaged. read_measure: this texel lies on the measure's
+// grid.
+void bake_texel(const TileJob& job, BakeWorker& worker, size_t i, int x, int y, uint32_t row_seed,
+                bool read_measure) {
+    const uint32_t texel_seed = hash_combine(row_seed, uint32_t(x) * 0x9e3779b1U);
     const int samples = job.settings.samples_per_texel;
+    Hit& hit = worker.hit;
     double sum[3] = {0.0, 0.0, 0.0};
     for (int s = 0; s < samples; ++s) {
         // One sample sits at the centre; more are spread over the texel by
@@ -55,9 +59,8 @@ void bake_texel(const TileJob& job, BakeWorker& worker, size_t i, int x, int y) 
         if (samples > 1) {
             r2_point(uint32_t(s), texel_seed, jitter);
         }
-        const UvLocation at =
-            samples > 1 ? job.cover.locate(i, x + jitter[0], y + jitter[1]) : job.cover.centre(i);
-        Hit hit;
+        const UvLocation at = samples > 1 ? job.cover.locate(i, x + jitter[0], y + jitter[1])
+                                          : job.cover.centre(x, y);
         job.scene.describe_point(job.primitives[at.triangle], at.b1, at.b2, hit);
         if (!hit.has_derivs) {
             ++worker.underived;
@@ -70,8 +73,7 @@ void bake_texel(const TileJob& job, BakeWorker& worker, size_t i, int x, int y) 
         sum[2] += c.b;
         // The raw values at the first sample, with its seed, as a render
         // reads them at a pixel's first sample that hits.
-        if (s == 0 && job.read_measure && x % job.settings.measure_stride == 0 &&
-            y % job.settings.measure_stride == 0) {
+        if (s == 0 && read_measure) {
             job.image.measure[i] = float(read_back_measure(job.plugin, worker.reading, job.scene,
                                                            hit, sample_seed, worker.host));
         }
@@ -86,6 +88,21 @@ void bake_texel(const TileJob& job, BakeWorker& worker, size_t i, int x, int y) 
         texel[c] = float(sum[c] / samples);
     }
     texel[3] = 1.0f;
+}
+
+// Shades the covered texels of row y.
+void bake_row(const TileJob& job, BakeWorker& worker, int y) {
+    const BakeSettings& settings = job.settings;
+    const uint32_t row_seed = hash_combine(job.tile_seed, uint32_t(y));
+    const bool measure_row = job.read_measure && y % settings.measure_stride == 0;
+    const size_t row = size_t(y) * size_t(settings.width);
+    for (int x = 0; x < settings.width; ++x) {
+        const size_t i = row + size_t(x);
+        if (job.cover.owner(i) >= 0) {
+            bake_texel(job, worker, i, x, y, row_seed,
+                       measure_row && x % settings.measure_stride == 0);
+        }
+    }
 }
 
 int thread_count(const BakeSettings& settings) {
@@ -122,12 +139,7 @@ void run_rows(TileJob& job, int threads) {
     auto work = [&]() {
         BakeWorker worker(job.instance);
         for (int y = next_row++; y < settings.height; y = next_row++) {
-            for (int x = 0; x < settings.width; ++x) {
-                const size_t i = size_t(y) * size_t(settings.width) + size_t(x);
-                if (job.cover.owner(i) >= 0) {
-                    bake_texel(job, worker, i, x, y);
-                }
-            }
+            bake_row(job, worker, y);
             const int done = ++rows_done;
             if (settings.progress != nullptr) {
                 settings.progress->advance(double(done) / double(settings.height));

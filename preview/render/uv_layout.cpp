@@ -129,6 +129,15 @@ TexelCover::TexelCover(const Mesh& mesh, const UvTile& tile, int width, int heig
     for (int y = 0; y < height; ++y) {
         texture_point(0.0, y + 0.5, unused, centre_v_[size_t(y)]);
     }
+    frames_.resize(mesh.triangles.size() / 3);
+    for (size_t t = 0; t < frames_.size(); ++t) {
+        const Point c0 = corner_of(mesh, uint32_t(t), 0), c1 = corner_of(mesh, uint32_t(t), 1),
+                    c2 = corner_of(mesh, uint32_t(t), 2);
+        // One division a triangle rather than two a point.
+        frames_[t] = {c0.u,        c0.v,        c2.u,
+                      c2.v,        c0.u - c2.u, c0.v - c2.v,
+                      c1.u - c0.u, c1.v - c0.v, 1.0 / orient(c0, c1, c2)};
+    }
     // Bands of rows, one a thread; each thread walks every triangle in the
     // mesh's order over its own rows, so the result does not depend on the
     // thread count.
@@ -204,14 +213,13 @@ bool TexelCover::holds(uint32_t triangle, double u, double v) const {
 }
 
 UvLocation TexelCover::weights(uint32_t triangle, double u, double v) const {
-    const Point c0 = corner_of(mesh_, triangle, 0), c1 = corner_of(mesh_, triangle, 1),
-                c2 = corner_of(mesh_, triangle, 2);
-    const Point p{u, v};
-    const double scale = 1.0 / orient(c0, c1, c2); // one division, not two
+    // orient(c2, c0, p) and orient(c0, c1, p) over orient(c0, c1, c2), with
+    // the differences of corners taken from the triangle's frame.
+    const Frame& f = frames_[triangle];
     UvLocation at;
     at.triangle = triangle;
-    at.b1 = float(orient(c2, c0, p) * scale);
-    at.b2 = float(orient(c0, c1, p) * scale);
+    at.b1 = float((f.du20 * (v - f.v2) - f.dv20 * (u - f.u2)) * f.scale);
+    at.b2 = float((f.du01 * (v - f.v0) - f.dv01 * (u - f.u0)) * f.scale);
     return at;
 }
 
@@ -242,11 +250,6 @@ UvLocation TexelCover::nearest(uint32_t triangle, double u, double v) const {
     at.b1 = std::min(1.0f, std::max(0.0f, at.b1));
     at.b2 = std::min(1.0f - at.b1, std::max(0.0f, at.b2));
     return at;
-}
-
-UvLocation TexelCover::centre(size_t i) const {
-    return weights(uint32_t(owner_[i]), centre_u_[i % size_t(width_)],
-                   centre_v_[i / size_t(width_)]);
 }
 
 UvLocation TexelCover::locate(size_t i, double x, double y) const {

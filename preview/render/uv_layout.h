@@ -69,10 +69,23 @@ class TexelCover {
     // its eight neighbours; when none holds it (the point lies past an
     // island's edge), on the nearest point of texel i's own triangle.
     UvLocation locate(size_t i, double x, double y) const;
-    // Texel i's centre on the triangle that holds it (i must be covered).
-    UvLocation centre(size_t i) const;
+    // The centre of texel (x, y) on the triangle that holds it (it must be
+    // covered).
+    UvLocation centre(int x, int y) const {
+        const size_t i = size_t(y) * size_t(width_) + size_t(x);
+        return weights(uint32_t(owner_[i]), centre_u_[size_t(x)], centre_v_[size_t(y)]);
+    }
 
   private:
+    // What the weights of a point on a triangle take from its corners c0, c1,
+    // c2, kept per triangle since a bake asks for them at every texel: c0
+    // and c2, the edges c0 - c2 and c1 - c0, and 1 / twice the signed area.
+    struct Frame {
+        double u0, v0, u2, v2;
+        double du20, dv20, du01, dv01;
+        double scale;
+    };
+
     void cover_rows(int first, int end, long long& covered, long long& overlapped);
     bool holds(uint32_t triangle, double u, double v) const;
     UvLocation weights(uint32_t triangle, double u, double v) const;
@@ -83,6 +96,7 @@ class TexelCover {
     int width_, height_;
     // The texture coordinates of each column's and row's texel centres.
     std::vector<double> centre_u_, centre_v_;
+    std::vector<Frame> frames_; // one per triangle
     std::vector<int32_t> owner_;
     long long covered_ = 0;
     long long overlapped_ = 0;
