@@ -85,7 +85,7 @@ void bake_texel(const TileJob& job, BakeWorker& worker, size_t i, int x, int y, 
     worker.samples += samples;
     float* texel = &job.image.rgba[4 * i];
     for (int c = 0; c < 3; ++c) {
-        texel[c] = float(sum[c] / samples);
+        texel[c] = float(samples == 1 ? sum[c] : sum[c] / samples);
     }
     texel[3] = 1.0f;
 }

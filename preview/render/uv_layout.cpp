@@ -182,11 +182,19 @@ void TexelCover::cover_rows(int first, int end, long long& covered, long long& o
         const int ya = std::max(first, int(std::ceil(y0))), yb = std::min(end - 1, int(y1));
         const Edges edges(c);
         for (int y = ya; y <= yb; ++y) {
-            for (int x = xa; x <= xb; ++x) {
-                const Point p{centre_u_[size_t(x)], centre_v_[size_t(y)]};
-                if (!edges.contain(p)) {
-                    continue;
-                }
+            // Along a row each edge's test is monotone (the centres' u rise,
+            // and rounding keeps the order of the products and differences
+            // orient takes), so the centres the triangle holds form one run:
+            // found from both ends, the texels between need no test.
+            const double v = centre_v_[size_t(y)];
+            int lo = xa, hi = xb;
+            while (lo <= hi && !edges.contain({centre_u_[size_t(lo)], v})) {
+                ++lo;
+            }
+            while (hi > lo && !edges.contain({centre_u_[size_t(hi)], v})) {
+                --hi;
+            }
+            for (int x = lo; x <= hi; ++x) {
                 const size_t i = size_t(y) * size_t(width_) + size_t(x);
                 uint8_t& claim = claims[size_t(y - first) * size_t(width_) + size_t(x)];
                 if (claim == 0) {
@@ -210,17 +218,6 @@ bool TexelCover::holds(uint32_t triangle, double u, double v) const {
     const Point c[3] = {corner_of(mesh_, triangle, 0), corner_of(mesh_, triangle, 1),
                         corner_of(mesh_, triangle, 2)};
     return Edges(c).contain({u, v});
-}
-
-UvLocation TexelCover::weights(uint32_t triangle, double u, double v) const {
-    // orient(c2, c0, p) and orient(c0, c1, p) over orient(c0, c1, c2), with
-    // the differences of corners taken from the triangle's frame.
-    const Frame& f = frames_[triangle];
-    UvLocation at;
-    at.triangle = triangle;
-    at.b1 = float((f.du20 * (v - f.v2) - f.dv20 * (u - f.u2)) * f.scale);
-    at.b2 = float((f.du01 * (v - f.v0) - f.dv01 * (u - f.u0)) * f.scale);
-    return at;
 }
 
 UvLocation TexelCover::nearest(uint32_t triangle, double u, double v) const {

@@ -88,7 +88,17 @@ class TexelCover {
 
     void cover_rows(int first, int end, long long& covered, long long& overlapped);
     bool holds(uint32_t triangle, double u, double v) const;
-    UvLocation weights(uint32_t triangle, double u, double v) const;
+    // The weights of (u, v) on a triangle: orient(c2, c0, p) and
+    // orient(c0, c1, p) over orient(c0, c1, c2), with the differences of
+    // corners taken from its frame. Inline: a bake asks at every texel.
+    UvLocation weights(uint32_t triangle, double u, double v) const {
+        const Frame& f = frames_[triangle];
+        UvLocation at;
+        at.triangle = triangle;
+        at.b1 = float((f.du20 * (v - f.v2) - f.dv20 * (u - f.u2)) * f.scale);
+        at.b2 = float((f.du01 * (v - f.v0) - f.dv01 * (u - f.u0)) * f.scale);
+        return at;
+    }
     UvLocation nearest(uint32_t triangle, double u, double v) const;
 
     const Mesh& mesh_;
