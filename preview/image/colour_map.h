@@ -54,17 +54,15 @@ inline void map_colour(float value, Colormap colormap, int mapping, float rgb[3]
         rgb[0] = rgb[1] = rgb[2] = v;
         return;
     }
-    switch (mapping) {
-    case 1:
-        diverging(0.5f + 0.5f * v, rgb);
-        return;
-    case 2:
-        diverging(0.5f - 0.5f * v, rgb);
-        return;
-    default:
-        diverging(v, rgb);
-        return;
+    // One ramp lookup for every mapping, so that the colour stays in
+    // registers.
+    float position = v;
+    if (mapping == 1) {
+        position = 0.5f + 0.5f * v;
+    } else if (mapping == 2) {
+        position = 0.5f - 0.5f * v;
     }
+    diverging(position, rgb);
 }
 
 } // namespace preview

@@ -247,22 +247,27 @@ void display_pixel(const float rgba[4], const ImageStyle& style, float out[4]) {
         out[0] = out[1] = out[2] = out[3] = 0.0f; // nothing there: no colour either
         return;
     }
-    float colour[3];
-    if (style.colormap == ImageStyle::Colormap::grey) {
-        // Grey shows each channel as it is, as it always has.
-        for (int c = 0; c < 3; ++c) {
-            colour[c] = std::min(std::max(rgba[c], 0.0f), 1.0f);
-        }
-    } else {
-        map_colour(rgba[0], style.colormap, style.parameters.mapping, colour);
-    }
-    for (int c = 0; c < 3; ++c) {
+    auto show = [&](int c, float colour) {
         const float shown = style.transparent
-                                ? colour[c]
-                                : colour[c] * coverage + style.background[c] * (1.0f - coverage);
+                                ? colour
+                                : colour * coverage + style.background[c] * (1.0f - coverage);
         // A NaN (from a bad background) reads 0, as fmax(NaN, 0) would,
         // without a library call for every sample of a large map.
         out[c] = shown >= 0.0f ? (shown <= 1.0f ? shown : 1.0f) : 0.0f;
+    };
+    if (style.colormap == ImageStyle::Colormap::grey) {
+        // Grey shows each channel as it is, as it always has.
+        for (int c = 0; c < 3; ++c) {
+            show(c, std::min(std::max(rgba[c], 0.0f), 1.0f));
+        }
+    } else {
+        // Each branch ends in its own loop, so that the colour is not stored
+        // and read back (a stall on every pixel of a large map).
+        float colour[3];
+        map_colour(rgba[0], style.colormap, style.parameters.mapping, colour);
+        for (int c = 0; c < 3; ++c) {
+            show(c, colour[c]);
+        }
     }
     out[3] = style.transparent ? coverage : 1.0f;
 }
