@@ -75,6 +75,25 @@ inline HostState* host_state(RenderState* state) {
 }
 
 // Loads a hit into a state, keeping its scene, instance, seed and child.
-void load_hit(const Hit& hit, HostState& host);
+// Inline: a bake loads one at every texel.
+inline void load_hit(const Hit& hit, HostState& host) {
+    RenderState& s = host.state;
+    s.primitive = const_cast<Primitive*>(hit.primitive);
+    s.bary[0] = hit.bary[0];
+    s.bary[1] = hit.bary[1];
+    s.bary[2] = hit.bary[2];
+    s.point = hit.point;
+    s.ray_origin = hit.ray_origin;
+    s.normal = hit.normal;
+    s.geometric_normal = hit.geometric_normal;
+    for (int k = 0; k < 5; ++k) {
+        host.derivs[k] = hit.derivs[k];
+    }
+    // Meshes have no parametrisation, so no derivatives to give.
+    s.derivs = hit.has_derivs ? host.derivs : nullptr;
+    s.child = nullptr;
+    host.u = hit.u;
+    host.v = hit.v;
+}
 
 } // namespace preview

@@ -21,20 +21,6 @@ ShaderSession::~ShaderSession() {
     plugin_.exit(nullptr, nullptr);
 }
 
-Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene, const Hit& hit,
-                 uint32_t seed, HostState& host) {
-    host.scene = &scene;
-    host.instance = &instance;
-    host.sample_seed = seed;
-    load_hit(hit, host);
-    host.state.shader = const_cast<ShaderRecord*>(&instance.record);
-    // Alpha is the shader's to leave alone; r, g and b start at 0, which a
-    // mapping that writes nothing leaves in place.
-    Colour result{0.0f, 0.0f, 0.0f, 1.0f};
-    plugin.shade(&result, &host.state, const_cast<BendlensParameters*>(&instance.block.params));
-    return result;
-}
-
 Instance reading_instance(const Instance& instance, bool free_measure) {
     Instance reading = instance;
     // Fields 2 to 5 and 7: mapping, range_max, range_min, threshold,

@@ -30,8 +30,20 @@ class ShaderSession {
 
 // Shades one hit as the render loop does, for tests and the accuracy report:
 // loads the hit into host (which keeps its child) and calls the shader.
-Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene, const Hit& hit,
-                 uint32_t seed, HostState& host);
+// Inline: a bake makes one at every texel.
+inline Colour shade_hit(const Plugin& plugin, const Instance& instance, const Scene& scene,
+                        const Hit& hit, uint32_t seed, HostState& host) {
+    host.scene = &scene;
+    host.instance = &instance;
+    host.sample_seed = seed;
+    load_hit(hit, host);
+    host.state.shader = const_cast<ShaderRecord*>(&instance.record);
+    // Alpha is the shader's to leave alone; r, g and b start at 0, which a
+    // mapping that writes nothing leaves in place.
+    Colour result{0.0f, 0.0f, 0.0f, 1.0f};
+    plugin.shade(&result, &host.state, const_cast<BendlensParameters*>(&instance.block.params));
+    return result;
+}
 
 // A copy of instance to read the measure back with (read_back_measure):
 // mapping, range_max, range_min, threshold and use_contrast disconnected, as
