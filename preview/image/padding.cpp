@@ -73,6 +73,15 @@ long long pad_image(Image& image, int texels) {
         return 0;
     }
     texels = std::min(texels, 65535); // steps are counted in 16 bits
+    // A map its islands cover whole has nothing to pad: the search below
+    // would build two arrays of the map's size to find that out.
+    bool empty_texel = false;
+    for (size_t i = 0; i < count && !empty_texel; ++i) {
+        empty_texel = !(image.rgba[4 * i + 3] > 0.0f);
+    }
+    if (!empty_texel) {
+        return 0;
+    }
     // source[i]: the covered texel whose values texel i takes, -1 for none
     // yet; reached[i]: the step at which it was filled (0: covered or never).
     std::vector<int32_t> source(count, -1);
