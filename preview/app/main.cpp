@@ -182,7 +182,11 @@ int bake_model(const preview::Options& options, const preview::Plugin& plugin) {
     preview::Scene scene;
     std::vector<preview::Float3> file_positions;
     preview::Instance instance = make_instance(options);
-    if (!preview::build_scene(options, scene, error, &progress, &file_positions) ||
+    // Only method 2 casts rays (its probes), and a method connected to u or
+    // v may reach it; a bake by method 0 or 1 alone needs no BVH.
+    const bool rays = instance.block.params.method == 2 ||
+                      instance.connections[0].source != preview::Connection::none;
+    if (!preview::build_scene(options, scene, error, &progress, &file_positions, rays) ||
         !preview::run_bake(options, scene, plugin, instance, file_positions, &progress, error)) {
         display.reset(); // its line ends before the reason is printed
         return fail(error);

@@ -108,7 +108,7 @@ DerivativeSource derivative_source(Options::Derivatives wanted, bool mesh) {
 }
 
 bool build_scene(const Options& options, Scene& scene, std::string& error, Progress* progress,
-                 std::vector<Float3>* file_positions) {
+                 std::vector<Float3>* file_positions, bool rays) {
     const bool mesh_given = !options.mesh.empty();
     const DerivativeSource source = derivative_source(options.derivatives, mesh_given);
     if (mesh_given) {
@@ -118,7 +118,7 @@ bool build_scene(const Options& options, Scene& scene, std::string& error, Progr
     } else {
         add_builtin_surfaces(options, source, scene);
     }
-    if (!scene.commit(error, progress)) {
+    if (!scene.commit(error, progress, rays)) {
         return false;
     }
     if (!mesh_given && file_positions != nullptr) {

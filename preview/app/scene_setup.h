@@ -19,8 +19,10 @@ DerivativeSource derivative_source(Options::Derivatives wanted, bool mesh);
 // if given, hears each step: read, weld, curvature, BVH. With
 // file_positions, also gives the model's vertices as its file has them,
 // before they are centred and scaled (a vertex bake writes those), or the
-// first built-in surface's own.
+// first built-in surface's own. Without rays the acceleration structure is
+// left out (Scene::commit), for a bake that casts none.
 bool build_scene(const Options& options, Scene& scene, std::string& error,
-                 Progress* progress = nullptr, std::vector<Float3>* file_positions = nullptr);
+                 Progress* progress = nullptr, std::vector<Float3>* file_positions = nullptr,
+                 bool rays = true);
 
 } // namespace preview

@@ -156,16 +156,12 @@ bool report_build(void* progress, double share) {
 
 } // namespace
 
-bool Scene::commit(std::string& error, Progress* progress) {
+bool Scene::commit(std::string& error, Progress* progress, bool rays) {
     if (device_ == nullptr || scene_ == nullptr) {
         error = "Embree could not create a device";
         return false;
     }
-    ProgressStep step(progress, "BVH");
-    size_t total_triangles = 0;
-    std::vector<RTCGeometry> geometries;
-    for (size_t i = 0; i < objects_.size(); ++i) {
-        Object& object = objects_[i];
+    for (Object& object : objects_) {
         const Mesh& mesh = object.mesh;
         object.bounds_min = object.bounds_max = mesh.positions.at(0);
         for (Float3 p : mesh.positions) {
@@ -178,6 +174,17 @@ bool Scene::commit(std::string& error, Progress* progress) {
             object.primitives[t] = {&object, uint32_t(t)};
             object.flat_normals[t] = flat_normal(mesh, t);
         }
+    }
+    if (!rays) {
+        return true;
+    }
+    ProgressStep step(progress, "BVH");
+    size_t total_triangles = 0;
+    std::vector<RTCGeometry> geometries;
+    for (size_t i = 0; i < objects_.size(); ++i) {
+        Object& object = objects_[i];
+        const Mesh& mesh = object.mesh;
+        const size_t triangles = mesh.triangles.size() / 3;
         RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
         // Embree reads the mesh's own arrays rather than copies. It reads a
         // vertex as 16 bytes, so the positions get room for one more.
@@ -231,6 +238,7 @@ bool Scene::commit(std::string& error, Progress* progress) {
         error = "Embree could not build the scene";
         return false;
     }
+    traceable_ = true;
     return true;
 }
 
@@ -244,6 +252,9 @@ void Scene::bounds(Float3& lo, Float3& hi) const {
 
 bool Scene::intersect(const Vector& origin, const Vector& direction, const Primitive* exclude,
                       Hit& hit) const {
+    if (!traceable_) {
+        return false;
+    }
     float near = 0.0f;
     // Stepping past an excluded triangle: a few tries, since a ray crosses the
     // same triangle only once, but its neighbours may share the entry point.

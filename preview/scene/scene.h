@@ -102,11 +102,14 @@ class Scene {
     void add_mesh(const std::string& name, Mesh mesh, Float3 offset,
                   DerivativeSource derivatives = DerivativeSource::estimated,
                   int rings = default_rings, Progress* progress = nullptr);
-    // Builds the acceleration structure; false (with a reason) if Embree
-    // fails. Embree reads the objects' vertex and index arrays in place, so
-    // no object may change after this. Progress, if given, hears the step
-    // "BVH".
-    bool commit(std::string& error, Progress* progress = nullptr);
+    // Builds what every hit needs (bounds, primitives, flat normals) and the
+    // acceleration structure; false (with a reason) if Embree fails. Embree
+    // reads the objects' vertex and index arrays in place, so no object may
+    // change after this. Progress, if given, hears the step "BVH". Without
+    // rays the acceleration structure is left out, for a caller that casts
+    // none (a bake whose method traces no probes): intersect then finds
+    // nothing.
+    bool commit(std::string& error, Progress* progress = nullptr, bool rays = true);
     // For the benchmark, which compares the two (before commit).
     void set_build_quality(BuildQuality quality) { build_quality_ = quality; }
     // For the benchmark, which measures what watertight hits cost (before
@@ -115,6 +118,7 @@ class Scene {
     void set_robust(bool robust) { robust_ = robust; }
 
     // Casts a ray; on a hit fills hit. A non-null exclude is never hit.
+    // False for every ray in a scene committed without rays.
     bool intersect(const Vector& origin, const Vector& direction, const Primitive* exclude,
                    Hit& hit) const;
 
@@ -137,6 +141,7 @@ class Scene {
     RTCScene scene_ = nullptr;
     BuildQuality build_quality_ = BuildQuality::by_size;
     bool robust_ = true;
+    bool traceable_ = false; // committed with its acceleration structure
     std::vector<Object> objects_;
 };
 

@@ -44,3 +44,11 @@ run(--mesh ${DATA}/uv_udim.obj --texture map.1001.png --width 32 --height 24 --o
 if(NOT EXISTS ${FOLDER}/back.png OR NOT out MATCHES "back.png: 32 x 24 in [0-9.]+ s, ")
   message(FATAL_ERROR "the textured render failed; stdout: ${out}")
 endif()
+
+# A bake by method 0 or 1 leaves the scene's BVH out; one by method 2 traces
+# probe rays and must still have it: without, every probe misses and the
+# map reads flat (a measure of 0 everywhere) with no error.
+run(--scene torus --bake texture --method 2 --size 16 --spp 1 --output probes.png)
+if(NOT out MATCHES "probes.png: 16 x 16 texels in [0-9.]+ s, 100.0% covered, 0 padded; measure 2nd/50th/98th percentile [0-9.]+ / 0\\.[5-7][0-9]* / ")
+  message(FATAL_ERROR "the method 2 bake does not read the torus's curvature; stdout: ${out}")
+endif()
