@@ -208,7 +208,20 @@ TEST(MeshFiles, RefuseBadFilesWithOneLineNamingTheReason) {
         EXPECT_EQ(error.rfind("mesh " + data_dir + c.name + ": " + c.reason, 0), 0u) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
-    // Out of range (Assimp's own OBJ check), cut short, empty, bad gzip.
+    // A binary glTF whose header or chunk declares more bytes than the file
+    // holds (Assimp would allocate and zero all of them first).
+    const auto with_u32 = [](std::string text, size_t at, uint32_t value) {
+        for (size_t k = 0; k < 4; ++k) {
+            text[at + k] = char(value >> (8 * k));
+        }
+        return text;
+    };
+    const std::string glb = contents("triangle.glb");
+    const size_t bin_chunk = 20 + 540; // after the 540 bytes of JSON
+    ASSERT_EQ(glb.substr(bin_chunk + 4, 4), std::string("BIN\0", 4));
+    const std::string glb_v1 = with_u32(with_u32(glb, 4, 1), 12, 1u << 30);
+    // Out of range (Assimp's own OBJ check), cut short, empty, bad gzip,
+    // binary glTF parts longer than the file.
     const struct {
         std::string name, text, reason;
     } buffers[] = {
@@ -218,6 +231,9 @@ TEST(MeshFiles, RefuseBadFilesWithOneLineNamingTheReason) {
         {"m.obj.gz", contents("concave.obj.gz").substr(0, 60), "gzip: the data is truncated"},
         {"m.ply.gz", "plain text", "gzip: incorrect header check"},
         {"m.txt.gz", "", "unknown mesh format 'txt.gz'"},
+        {"m.glb", with_u32(glb, 12, 1u << 30), "glTF: a part of the binary file is declared"},
+        {"m.glb", with_u32(glb, bin_chunk, 1u << 30), "glTF: a part of the binary file"},
+        {"m.glb", glb_v1, "glTF: a part of the binary file is declared longer than the file"},
     };
     for (const auto& b : buffers) {
         Mesh mesh;
