@@ -9,10 +9,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <sstream>
 #include <vector>
 
 namespace preview {
@@ -27,6 +27,28 @@ std::string lower_case(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return text;
+}
+
+// Whether a space-separated list of extensions (an importer's, as Assimp
+// describes it) names this one, in any case. Read in place: every file read
+// scans some seventy lists.
+bool lists_extension(const char* list, const std::string& extension) {
+    const auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    };
+    while (*list != '\0') {
+        const char* end = list;
+        while (*end != '\0' && *end != ' ') {
+            ++end;
+        }
+        if (size_t(end - list) == extension.size() &&
+            std::equal(list, end, extension.begin(), same)) {
+            return true;
+        }
+        list = *end == ' ' ? end + 1 : end;
+    }
+    return false;
 }
 
 // ---- Assimp ----
@@ -81,12 +103,9 @@ class SideFiles : public Assimp::DefaultIOSystem {
 void restrict_importer(Assimp::Importer& importer, const std::string& format) {
     std::vector<Assimp::BaseImporter*> others;
     for (size_t i = 0; i < importer.GetImporterCount(); ++i) {
-        std::istringstream extensions(importer.GetImporterInfo(i)->mFileExtensions);
-        bool wanted = false;
-        for (std::string extension; extensions >> extension;) {
-            wanted = wanted || lower_case(extension) == format;
-        }
-        if (!wanted) {
+        const aiImporterDesc* info = importer.GetImporterInfo(i);
+        if (info == nullptr || info->mFileExtensions == nullptr ||
+            !lists_extension(info->mFileExtensions, format)) {
             others.push_back(importer.GetImporter(i));
         }
     }
