@@ -10,10 +10,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <vector>
+
+#include "preview/mesh/gltf_guard.h"
 
 namespace preview {
 namespace {
@@ -302,44 +303,6 @@ bool check_faces(const aiScene& scene, std::string& error) {
     return true;
 }
 
-// A binary glTF's header and chunk headers declare how long its parts are,
-// and Assimp 5.2 allocates and zeroes what they declare before reading any
-// of it: a file of a few hundred bytes could have it take 4 GiB (found by
-// fuzzing). Refused unless every declared part lies within the file: version
-// 1's scene (a 20-byte header, then the scene, then the body up to the
-// declared length), version 2's chunks (a 12-byte header, then chunks, each
-// an 8-byte header and its data padded to 4 bytes). Other versions, or a
-// file without the magic, are left to Assimp, which refuses them.
-uint32_t little_endian_u32(const char* at) {
-    const auto* b = reinterpret_cast<const unsigned char*>(at);
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
-
-bool check_binary_gltf_lengths(const char* data, size_t size, std::string& error) {
-    if (size < 12 || std::memcmp(data, "glTF", 4) != 0) {
-        return true;
-    }
-    const char* const too_long = "glTF: a part of the binary file is declared longer than the file";
-    const uint32_t version = little_endian_u32(data + 4);
-    if (version == 1 && size >= 20) {
-        const uint64_t declared = little_endian_u32(data + 8);
-        const uint64_t body_start =
-            (20 + uint64_t(little_endian_u32(data + 12)) + 3) & ~uint64_t(3);
-        if (declared > size || body_start > declared) {
-            return fail(error, too_long);
-        }
-    } else if (version == 2) {
-        for (uint64_t at = 12; at + 8 <= size;) {
-            const uint64_t length = little_endian_u32(data + at);
-            if (length > size - at - 8) {
-                return fail(error, too_long);
-            }
-            at += 8 + ((length + 3) & ~uint64_t(3));
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 bool import_with_assimp(const std::string& format, const std::string& folder, const char* data,
@@ -353,7 +316,8 @@ bool import_with_assimp(const std::string& format, const std::string& folder, co
     if (format == "obj" && std::memchr(data, 0, size) != nullptr) {
         return fail(error, "OBJ: the file holds a NUL byte, so it is not text");
     }
-    if (format == "glb" && !check_binary_gltf_lengths(data, size, error)) {
+    if ((format == "gltf" || format == "glb") &&
+        !check_gltf_for_assimp(format, data, size, error)) {
         return false;
     }
     Assimp::Importer importer;

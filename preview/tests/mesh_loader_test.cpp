@@ -124,6 +124,11 @@ TEST(MeshFiles, ReadStlAndGltfAsTheirFilesPlaceThem) {
     ASSERT_TRUE(parse("m.gltf", mirrored, mesh, error)) << error;
     EXPECT_EQ(mesh.positions[1].x, -1.0f);
     EXPECT_EQ(mesh.normals[0].z, 1.0f);
+    // The longest data URI header Assimp reads safely.
+    std::string long_header = contents("triangle.gltf");
+    long_header.replace(long_header.find("octet-stream"), 12, std::string(102, 'x'));
+    ASSERT_EQ(long_header.find(",", long_header.find("data:")), long_header.find("data:") + 126);
+    EXPECT_TRUE(parse("m.gltf", long_header, mesh, error)) << error;
     // Parsing a buffer reads no other file, even one named by its full path.
     std::string beside = contents("beside.gltf");
     beside.replace(beside.find("beside.bin"), 10, data_dir + "beside.bin");
@@ -220,8 +225,18 @@ TEST(MeshFiles, RefuseBadFilesWithOneLineNamingTheReason) {
     const size_t bin_chunk = 20 + 540; // after the 540 bytes of JSON
     ASSERT_EQ(glb.substr(bin_chunk + 4, 4), std::string("BIN\0", 4));
     const std::string glb_v1 = with_u32(with_u32(glb, 4, 1), 12, 1u << 30);
+    // A glTF whose embedded buffer's data URI has its comma at index n:
+    // Assimp keeps that index in a signed char.
+    const auto uri_comma_at = [](size_t n) {
+        std::string text = contents("triangle.gltf");
+        const std::string header = "data:application/octet-stream;base64";
+        const std::string longer = "data:application/" + std::string(n - 24, 'x') + ";base64";
+        return text.replace(text.find(header), header.size(), longer);
+    };
+    std::string marked = contents("triangle.gltf");
+    marked.replace(marked.find("data:"), 5, "\\u0010data:");
     // Out of range (Assimp's own OBJ check), cut short, empty, bad gzip,
-    // binary glTF parts longer than the file.
+    // binary glTF parts longer than the file, glTF strings Assimp misreads.
     const struct {
         std::string name, text, reason;
     } buffers[] = {
@@ -234,6 +249,8 @@ TEST(MeshFiles, RefuseBadFilesWithOneLineNamingTheReason) {
         {"m.glb", with_u32(glb, 12, 1u << 30), "glTF: a part of the binary file is declared"},
         {"m.glb", with_u32(glb, bin_chunk, 1u << 30), "glTF: a part of the binary file"},
         {"m.glb", glb_v1, "glTF: a part of the binary file is declared longer than the file"},
+        {"m.gltf", uri_comma_at(127), "glTF: a data URI's header is longer than 126 bytes"},
+        {"m.gltf", marked, "glTF: a string starts with the control character 0x10"},
     };
     for (const auto& b : buffers) {
         Mesh mesh;
