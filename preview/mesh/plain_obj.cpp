@@ -136,9 +136,12 @@ bool read_face(const char*& p, const char* end, const Counts& seen, size_t face,
         }
         forms |= 1u << parts;
         const size_t at = 3 * face + size_t(k);
+        // Without vn lines there is no list of normal corners to write in
+        // (nor one of texture corners without vt lines, ruled out above).
         if (!resolve(v, seen.v, out.total.v, out.corner_v[at]) ||
             ((parts & uv_part) && !resolve(t, seen.vt, out.total.vt, out.corner_t[at])) ||
-            ((parts & normal_part) && !resolve(n, seen.vn, out.total.vn, out.corner_n[at]))) {
+            ((parts & normal_part) &&
+             (out.total.vn == 0 || !resolve(n, seen.vn, out.total.vn, out.corner_n[at])))) {
             return false;
         }
     }

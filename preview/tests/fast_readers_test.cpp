@@ -170,6 +170,7 @@ TEST(PlainObj, ReadsTrickyFilesAsAssimpDoes) {
         {"a number from its point", square + "v .5 0 0\nv 0 0 1\nf 1 2 5\n", false},
         {"texture index before any vt", square + "f 1/1 2/1 3/1\nvt 0 0\n", false},
         {"some corners without normals", square + "vn 0 0 1\nf 1//1 2//1 3//1\nf 1 3 4\n", false},
+        {"normals named, none given", square + "f 1//1 2//1 3//1\n", false},
         {"leading zeros", square + "f 01 2 3\n", false},
         {"a form feed in a comment", square + "# a\fv 9 9 9\nf 1 2 3\n", false},
     };
