@@ -20,13 +20,6 @@
 namespace fuzz {
 namespace {
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "mesh fuzz target: %s\n", what);
-        std::abort();
-    }
-}
-
 bool finite(const preview::Float3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
@@ -83,19 +76,47 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace fuzz {
 
+void check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "mesh fuzz target: %s\n", what);
+        std::abort();
+    }
+}
+
+namespace {
+
+void check_refusal(const std::string& error) {
+    check(!error.empty(), "a refused mesh gave no reason");
+    check(error.find('\n') == std::string::npos, "a reason of more than one line");
+}
+
+void check_prepared(const preview::Mesh& mesh) {
+    check_mesh(mesh);
+    if (mesh.positions.size() <= curvature_vertex_limit) {
+        check_curvature(mesh);
+    }
+}
+
+} // namespace
+
 void run_mesh_file(const char* name, const uint8_t* data, size_t size) {
     preview::Mesh mesh;
     std::string error;
     if (!preview::parse_mesh(name, reinterpret_cast<const char*>(data), size, mesh, error) ||
         !preview::prepare_mesh(mesh, error)) {
-        check(!error.empty(), "a refused mesh gave no reason");
-        check(error.find('\n') == std::string::npos, "a reason of more than one line");
+        check_refusal(error);
         return;
     }
-    check_mesh(mesh);
-    if (mesh.positions.size() <= curvature_vertex_limit) {
-        check_curvature(mesh);
+    check_prepared(mesh);
+}
+
+void check_parsed_mesh(preview::Mesh& mesh) {
+    std::string error;
+    if (!preview::prepare_mesh(mesh, error)) {
+        check_refusal(error);
+        return;
     }
+    check_prepared(mesh);
 }
 
 void skip_per_input_leak_checks(int* argc, char*** argv) {

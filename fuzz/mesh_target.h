@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "preview/mesh/mesh.h"
+
 namespace fuzz {
 
 // Meshes of at most this many vertices also go through the curvature
@@ -17,6 +19,13 @@ constexpr size_t curvature_vertex_limit = 64;
 // Aborts (after a one-line reason on stderr) when a refusal or an accepted
 // mesh breaks one of the checks.
 void run_mesh_file(const char* name, const uint8_t* data, size_t size);
+
+// The same for a mesh a reader has already given: prepares it, then checks
+// the refusal or the prepared mesh as run_mesh_file does.
+void check_parsed_mesh(preview::Mesh& mesh);
+
+// Aborts with what when condition is false.
+void check(bool condition, const char* what);
 
 // For the targets that reach Assimp, called from LLVMFuzzerInitialize: puts
 // -detect_leaks=0 first among the flags (a flag given later still wins).
