@@ -30,7 +30,7 @@ for target in "${targets[@]}"; do
   echo "fuzz: $target for $per_target s"
   # The processor time it took besides the wall time: on a shared machine
   # executions per processor second are the steadier measure.
-  TIMEFORMAT='%U %S'
+  TIMEFORMAT='%R %U %S'
   if ! { time "$build/fuzz/$target" -max_total_time="$per_target" -timeout=10 \
       -use_value_profile=1 -print_final_stats=1 -artifact_prefix="$artifacts" "$scratch" \
       "fuzz/corpus/$target" > "$log" 2>&1; } 2> "$build/$target.time"; then
@@ -39,8 +39,8 @@ for target in "${targets[@]}"; do
     exit 1
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-  rates=$(awk -v runs="$runs" -v wall="$per_target" \
-    '{ printf "%.0f a second, %.0f a processor second", runs / wall, runs / ($1 + $2) }' \
+  rates=$(awk -v runs="$runs" \
+    '{ printf "in %.1f s: %.0f a second, %.0f a processor second", $1, runs / $1, runs / ($2 + $3) }' \
     "$build/$target.time")
-  echo "$target $runs executions in $per_target s: $rates" | tee -a "$summary"
+  echo "$target $runs executions $rates" | tee -a "$summary"
 done
