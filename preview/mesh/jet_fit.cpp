@@ -21,7 +21,6 @@ struct Exponents {
         }
     }
 };
-constexpr Exponents exponents;
 
 // Two doubles that the compiler keeps in one vector register: the solver's
 // rows run in pairs (GCC's and Clang's vector extension; plain pairs of
@@ -31,8 +30,11 @@ constexpr int row_pairs = (max_jet_terms + 1) / 2;
 // The normal equations, each row padded to a whole number of pairs.
 using NormalMatrix = Pair[max_jet_terms][row_pairs];
 
+// Through a pointer to the lanes: Clang binds no reference to one lane of
+// a vector, and both compilers let a vector's lanes be read and written as
+// an array of its element type.
 double& entry(NormalMatrix& m, int i, int k) {
-    return m[i][k / 2][k % 2];
+    return reinterpret_cast<double*>(&m[i][k / 2])[k % 2];
 }
 
 // Solves the symmetric positive definite system m x = r of size n in place
