@@ -239,6 +239,10 @@ void JetMoments::add(const JetPoints& batch) {
         add_columns<16>(monomials, first, batch.count, power + first);
     }
     add_scaled_columns<16>(monomials, batch.z, batch.count, height);
+    if (!with_slopes) {
+        points += batch.count;
+        return;
+    }
     add_scaled_columns<10>(monomials, batch.sx, batch.count, slope_x);
     add_scaled_columns<10>(monomials, batch.sy, batch.count, slope_y);
     for (int p = 0; p < batch.count; ++p) {
@@ -253,28 +257,16 @@ void JetMoments::add(const JetPoints& batch) {
     points += batch.count;
 }
 
-bool fit_jet(const JetMoments& moments, int degree, double slope_weight, const Jet* prior,
-             double prior_weight, Jet& jet) {
-    if (degree < 2 || degree > max_jet_degree) {
-        return false;
-    }
-    const int n = jet_terms(degree);
-    const double equations = moments.points + (slope_weight > 0.0 ? 2.0 * moments.slopes : 0.0);
-    if (equations < double(n + 1)) {
-        return false; // a fit is never a bare interpolation
-    }
-    // The slopes' normal equations weigh only the points that have one.
+namespace {
+
+// The normal equations of heights and slopes together, the slopes weighted
+// by slope_weight; they weigh only the points that have one.
+void add_slopes(const JetMoments& moments, int n, double slope_weight, NormalMatrix& m,
+                double (&r)[max_jet_terms]) {
     double slope_power[28];
     for (int i = 0; i < 28; ++i) {
         slope_power[i] = slope_weight * (moments.power[i] - moments.no_slope_power[i]);
     }
-    NormalMatrix m;
-    for (int k = 0; k < n; ++k) { // the lower triangle stays 0
-        for (Pair& pair : m[k]) {
-            pair = Pair{0.0, 0.0};
-        }
-    }
-    double r[max_jet_terms];
     for (int k = 0, at = 0; k < n; ++k) {
         for (int l = 0; l <= k; ++l, ++at) {
             entry(m, l, k) = moments.power[sources.power[at]] +
@@ -284,6 +276,41 @@ bool fit_jet(const JetMoments& moments, int degree, double slope_weight, const J
         r[k] = moments.height[k] +
                slope_weight * (sources.slope_factor_x[k] * moments.slope_x[sources.slope_x[k]] +
                                sources.slope_factor_y[k] * moments.slope_y[sources.slope_y[k]]);
+    }
+}
+
+} // namespace
+
+bool fit_jet(const JetMoments& moments, int degree, double slope_weight, const Jet* prior,
+             double prior_weight, Jet& jet) {
+    if (degree < 2 || degree > max_jet_degree) {
+        return false;
+    }
+    if (!moments.with_slopes) {
+        slope_weight = 0.0;
+    }
+    const int n = jet_terms(degree);
+    const double equations = moments.points + (slope_weight > 0.0 ? 2.0 * moments.slopes : 0.0);
+    if (equations < double(n + 1)) {
+        return false; // a fit is never a bare interpolation
+    }
+    NormalMatrix m;
+    for (int k = 0; k < n; ++k) { // the lower triangle stays 0
+        for (Pair& pair : m[k]) {
+            pair = Pair{0.0, 0.0};
+        }
+    }
+    double r[max_jet_terms];
+    if (slope_weight == 0.0) {
+        // Heights alone: the slopes' terms would add exact zeros.
+        for (int k = 0, at = 0; k < n; ++k) {
+            for (int l = 0; l <= k; ++l, ++at) {
+                entry(m, l, k) = moments.power[sources.power[at]];
+            }
+            r[k] = moments.height[k];
+        }
+    } else {
+        add_slopes(moments, n, slope_weight, m, r);
     }
     if (prior != nullptr && prior_weight > 0.0) {
         const int known = jet_terms(prior->degree);

@@ -41,6 +41,10 @@ struct JetMoments {
     // equations take the rest of power.
     double no_slope_power[28];
     double points = 0.0, slopes = 0.0; // how many of each
+    // False for a positions-only fit: the sums that only slopes read
+    // (slope_x, slope_y, no_slope_power) are not kept, and every fit from
+    // these moments weighs the slopes 0. Set before the first point.
+    bool with_slopes = true;
 
     JetMoments() { clear(); }
     void clear();

@@ -160,17 +160,30 @@ struct GrowingJet {
     bool fit(const Topology& topology, RingWalk& walk, const TangentFrame& frame, double width,
              bool slopes, int rings, Jet& jet) {
         for (int r = rings; r <= widest; ++r) {
-            while (done < r) {
-                if (walk.rings() <= done && !walk.grow(topology)) {
-                    return false; // nothing left to widen into
-                }
-                add_ring(topology, walk, ++done, frame, width, slopes);
+            if (!sum_to(topology, walk, frame, width, slopes, r)) {
+                return false;
             }
             if (fit_highest(moments, slopes ? 1.0 : 0.0, jet)) {
                 return true;
             }
         }
         return false;
+    }
+
+    // Sums the points up to ring `rings`; false when the neighbourhood stops
+    // growing before it.
+    bool sum_to(const Topology& topology, RingWalk& walk, const TangentFrame& frame, double width,
+                bool slopes, int rings) {
+        if (done < 0) {
+            moments.with_slopes = slopes; // without, the slope sums go unread
+        }
+        while (done < rings) {
+            if (walk.rings() <= done && !walk.grow(topology)) {
+                return false; // nothing left to widen into
+            }
+            add_ring(topology, walk, ++done, frame, width, slopes);
+        }
+        return true;
     }
 
     // Adds one ring's points, weighted by a Gaussian of width `width`
@@ -408,22 +421,27 @@ bool VertexFitter::fit_pinned(const TangentFrame& frame, double world[3][3], dou
     return frame.tensor(0.0, 0.0, terms[0], terms[1], terms[2], world, normal);
 }
 
-// Without such normals: N over two rings, then W widening on.
+// Without such normals: W over four rings, widening on, and N over two
+// rings where the mesh is coarse enough for it to count. The rings are summed
+// once; N's sums are kept at two rings and solved only where needed (most of
+// a fine scan needs W alone). A two-ring fit that fails is not widened: W
+// covers that vertex alone.
 bool VertexFitter::fit_positions(const TangentFrame& frame, double world[3][3], double normal[3]) {
     GrowingJet grown;
+    const bool have_two = grown.sum_to(topology_, walk_, frame, wide_width, false, narrow_rings);
+    JetMoments two_rings;
+    if (have_two) {
+        two_rings = grown.moments;
+    }
     Jet narrow, wide;
-    const bool have_narrow =
-        grown.fit(topology_, walk_, frame, wide_width, false, narrow_rings, narrow) &&
-        grown.done == narrow_rings;
-    if (!grown.fit(topology_, walk_, frame, wide_width, false, std::max(wide_rings, grown.done),
-                   wide) ||
+    if (!grown.fit(topology_, walk_, frame, wide_width, false, wide_rings, wide) ||
         !frame.tensor(wide.c[1], wide.c[2], wide.c[3], wide.c[4], wide.c[5], world, normal)) {
         return false;
     }
     const double coarse =
         blend(turn_per_edge(wide.c[3], wide.c[4], wide.c[5]), coarse_from, coarse_to);
     double near_world[3][3], unused[3];
-    if (have_narrow && coarse > 0.0 &&
+    if (coarse > 0.0 && have_two && fit_highest(two_rings, 0.0, narrow) &&
         frame.tensor(narrow.c[1], narrow.c[2], narrow.c[3], narrow.c[4], narrow.c[5], near_world,
                      unused)) {
         for (int i = 0; i < 3; ++i) {
