@@ -178,79 +178,122 @@ void JetMoments::add(const JetMoments& other) {
 
 namespace {
 
-// The 45 monomials x^a y^b of degree up to 8, by jet_index, times w; three
-// zeros pad them to 48. Each degree's row is the last one's times x, and
-// its last entry the last one's times y.
-void weighted_monomials(double x, double y, double w, double out[48]) {
-    out[0] = w;
+// The 45 monomials x^a y^b of degree up to 8, times w, held a row of one
+// degree to a whole number of pairs: x^a y^b (a + b = d) at lane b of
+// row_start[d] pairs in; the lane left over in a row of odd length is 0.
+// Each degree's row is the last one's times x, and its last entry the last
+// one's times y; pairs keep the work in vector registers.
+constexpr int row_start[10] = {0, 1, 2, 4, 6, 9, 12, 16, 20, 25};
+constexpr int monomial_pairs = row_start[9];
+
+void weighted_monomials(double x, double y, double w, Pair out[monomial_pairs]) {
+    const Pair along_x = {x, x};
+    out[0] = Pair{w, 0.0};
 #pragma GCC unroll 8
     for (int d = 1; d <= 8; ++d) {
-        const int row = d * (d + 1) / 2, last = row - d;
+        const Pair* last = out + row_start[d - 1];
+        Pair* row = out + row_start[d];
+        const int pairs = row_start[d] - row_start[d - 1]; // the last row's
+        const double end = last[(d - 1) / 2][(d - 1) % 2]; // x^0 y^(d-1)
+        const int full = d % 2 == 0 ? pairs : pairs - 1;
 #pragma GCC unroll 8
-        for (int b = 0; b < d; ++b) {
-            out[row + b] = out[last + b] * x;
+        for (int i = 0; i < full; ++i) {
+            row[i] = last[i] * along_x;
         }
-        out[row + d] = out[last + d - 1] * y;
+        if (d % 2 == 0) { // the last row filled its pairs: one more
+            row[pairs] = Pair{end * y, 0.0};
+        } else { // x^1 y^(d-1) and x^0 y^d share the last pair
+            row[pairs - 1] = Pair{end, end} * Pair{x, y};
+        }
     }
-    out[45] = out[46] = out[47] = 0.0;
 }
 
-// sum[j] += sum over the batch of monomials[p][first + j], j < n; the
-// block of sums stays in registers while the points stream past.
+// Where each lane of the rows above goes in the moments' order (jet_index);
+// -1 for a lane left over.
+struct MonomialOrder {
+    int at[2 * monomial_pairs] = {};
+    constexpr MonomialOrder() {
+        for (int i = 0; i < 2 * monomial_pairs; ++i) {
+            at[i] = -1;
+        }
+        for (int d = 0; d <= 8; ++d) {
+            for (int b = 0; b <= d; ++b) {
+                at[2 * row_start[d] + b] = jet_index(d - b, b);
+            }
+        }
+    }
+};
+constexpr MonomialOrder order;
+
+// sum[jet_index] += block, lane by lane, for the monomials in pairs
+// [first, first + n).
+template <int n> void scatter(const Pair (&block)[n], int first, double* sum) {
+    for (int j = 0; j < 2 * n; ++j) {
+        const int at = order.at[2 * first + j];
+        if (at >= 0) {
+            sum[at] += block[j / 2][j % 2];
+        }
+    }
+}
+
+// sum[jet_index] += the sum over the batch of the monomials in pairs
+// [first, first + n); the block of sums stays in registers while the points
+// stream past.
 template <int n>
-void add_columns(const double (*monomials)[48], int first, int count, double* sum) {
-    double block[n] = {};
+void add_columns(const Pair (*monomials)[monomial_pairs], int first, int count, double* sum) {
+    Pair block[n] = {};
     for (int p = 0; p < count; ++p) {
 #pragma GCC unroll 16
         for (int j = 0; j < n; ++j) {
             block[j] += monomials[p][first + j];
         }
     }
-    for (int j = 0; j < n; ++j) {
-        sum[j] += block[j];
-    }
+    scatter(block, first, sum);
 }
 
-// The same with each point's monomials times factor[p].
+// The same with each point's monomials times factor[p], from the first pair.
 template <int n>
-void add_scaled_columns(const double (*monomials)[48], const double* factor, int count,
+void add_scaled_columns(const Pair (*monomials)[monomial_pairs], const double* factor, int count,
                         double* sum) {
-    double block[n] = {};
+    Pair block[n] = {};
     for (int p = 0; p < count; ++p) {
-        const double f = factor[p];
+        const Pair f = {factor[p], factor[p]};
 #pragma GCC unroll 16
         for (int j = 0; j < n; ++j) {
             block[j] += f * monomials[p][j];
         }
     }
-    for (int j = 0; j < n; ++j) {
-        sum[j] += block[j];
-    }
+    scatter(block, 0, sum);
 }
 
 } // namespace
 
 void JetMoments::add(const JetPoints& batch) {
-    double monomials[JetPoints::capacity][48];
+    alignas(16) Pair monomials[JetPoints::capacity][monomial_pairs];
     for (int p = 0; p < batch.count; ++p) {
         weighted_monomials(batch.x[p], batch.y[p], batch.w[p], monomials[p]);
     }
-    for (int first = 0; first < 48; first += 16) {
-        add_columns<16>(monomials, first, batch.count, power + first);
-    }
-    add_scaled_columns<16>(monomials, batch.z, batch.count, height);
+    add_columns<8>(monomials, 0, batch.count, power);
+    add_columns<8>(monomials, 8, batch.count, power);
+    add_columns<9>(monomials, 16, batch.count, power);
+    // Degree up to 4 for the heights, 3 for the slopes, 6 for the points
+    // without a slope.
+    add_scaled_columns<row_start[5]>(monomials, batch.z, batch.count, height);
     if (!with_slopes) {
         points += batch.count;
         return;
     }
-    add_scaled_columns<10>(monomials, batch.sx, batch.count, slope_x);
-    add_scaled_columns<10>(monomials, batch.sy, batch.count, slope_y);
+    add_scaled_columns<row_start[4]>(monomials, batch.sx, batch.count, slope_x);
+    add_scaled_columns<row_start[4]>(monomials, batch.sy, batch.count, slope_y);
     for (int p = 0; p < batch.count; ++p) {
         if (batch.has_slope[p]) {
             slopes += 1.0;
-        } else {
-            for (int j = 0; j < 28; ++j) {
-                no_slope_power[j] += monomials[p][j];
+            continue;
+        }
+        for (int j = 0; j < 2 * row_start[7]; ++j) {
+            const int at = order.at[j];
+            if (at >= 0) {
+                no_slope_power[at] += monomials[p][j / 2][j % 2];
             }
         }
     }
@@ -259,10 +302,36 @@ void JetMoments::add(const JetPoints& batch) {
 
 namespace {
 
+// The monomial of each product of two terms, by row i and column k: the
+// heights' normal equations.
+struct Products {
+    int at[max_jet_terms][max_jet_terms] = {};
+    constexpr Products() {
+        const Exponents e;
+        for (int i = 0; i < max_jet_terms; ++i) {
+            for (int k = 0; k < max_jet_terms; ++k) {
+                at[i][k] = jet_index(e.a[i] + e.a[k], e.b[i] + e.b[k]);
+            }
+        }
+    }
+};
+constexpr Products products;
+
+// Entry (i, k) of the heights' normal equations of n terms in the upper
+// triangle; 0 below it and past the last term.
+double product_moment(const JetMoments& moments, int n, int i, int k) {
+    return k >= i && k < n ? moments.power[products.at[i][k]] : 0.0;
+}
+
 // The normal equations of heights and slopes together, the slopes weighted
 // by slope_weight; they weigh only the points that have one.
 void add_slopes(const JetMoments& moments, int n, double slope_weight, NormalMatrix& m,
                 double (&r)[max_jet_terms]) {
+    for (int k = 0; k < n; ++k) { // the lower triangle stays 0
+        for (Pair& pair : m[k]) {
+            pair = Pair{0.0, 0.0};
+        }
+    }
     double slope_power[28];
     for (int i = 0; i < 28; ++i) {
         slope_power[i] = slope_weight * (moments.power[i] - moments.no_slope_power[i]);
@@ -295,19 +364,16 @@ bool fit_jet(const JetMoments& moments, int degree, double slope_weight, const J
         return false; // a fit is never a bare interpolation
     }
     NormalMatrix m;
-    for (int k = 0; k < n; ++k) { // the lower triangle stays 0
-        for (Pair& pair : m[k]) {
-            pair = Pair{0.0, 0.0};
-        }
-    }
     double r[max_jet_terms];
     if (slope_weight == 0.0) {
-        // Heights alone: the slopes' terms would add exact zeros.
-        for (int k = 0, at = 0; k < n; ++k) {
-            for (int l = 0; l <= k; ++l, ++at) {
-                entry(m, l, k) = moments.power[sources.power[at]];
+        // Heights alone (the slopes' terms would add exact zeros), written a
+        // pair at a time.
+        for (int i = 0; i < n; ++i) {
+            for (int k = 0; k < row_pairs; ++k) {
+                m[i][k] = Pair{product_moment(moments, n, i, 2 * k),
+                               product_moment(moments, n, i, 2 * k + 1)};
             }
-            r[k] = moments.height[k];
+            r[i] = moments.height[i];
         }
     } else {
         add_slopes(moments, n, slope_weight, m, r);

@@ -429,10 +429,7 @@ bool VertexFitter::fit_pinned(const TangentFrame& frame, double world[3][3], dou
 bool VertexFitter::fit_positions(const TangentFrame& frame, double world[3][3], double normal[3]) {
     GrowingJet grown;
     const bool have_two = grown.sum_to(topology_, walk_, frame, wide_width, false, narrow_rings);
-    JetMoments two_rings;
-    if (have_two) {
-        two_rings = grown.moments;
-    }
+    const JetMoments two_rings = grown.moments; // read only if have_two
     Jet narrow, wide;
     if (!grown.fit(topology_, walk_, frame, wide_width, false, wide_rings, wide) ||
         !frame.tensor(wide.c[1], wide.c[2], wide.c[3], wide.c[4], wide.c[5], world, normal)) {
