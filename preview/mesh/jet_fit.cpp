@@ -59,32 +59,52 @@ template <int n> bool solve_fixed(NormalMatrix& m, double (&r)[max_jet_terms]) {
         }
         r[i] *= scale[i / 2][i % 2];
     }
-    // Upper factor in place, m = U' U, keeping 1 / U(j, j) in inverse.
+    // Upper factor in place, m = U' U, keeping 1 / U(j, j) in inverse. Row
+    // by row: each row takes the updates of the rows above it, in their
+    // order, while it is held in registers, and is written once; unrolled
+    // whole, so that every bound is known when compiling.
     double inverse[n];
-    for (int j = 0; j < n; ++j) {
-        const double pivot = entry(m, j, j);
+#pragma GCC unroll 16
+    for (int i = 0; i < n; ++i) {
+        Pair row[width];
+#pragma GCC unroll 8
+        for (int k = 0; k < width; ++k) {
+            row[k] = m[i][k];
+        }
+#pragma GCC unroll 16
+        for (int j = 0; j < i; ++j) {
+            const double u = entry(m, j, i);
+#pragma GCC unroll 8
+            for (int k = j / 2; k < width; ++k) {
+                row[k] -= u * m[j][k];
+            }
+        }
+        const double pivot = row[i / 2][i % 2];
         if (!(pivot > smallest_pivot)) {
             return false;
         }
-        inverse[j] = 1.0 / std::sqrt(pivot);
-        for (int k = j / 2; k < width; ++k) {
-            m[j][k] *= inverse[j];
+        inverse[i] = 1.0 / std::sqrt(pivot);
+#pragma GCC unroll 8
+        for (int k = i / 2; k < width; ++k) {
+            row[k] *= inverse[i];
         }
-        for (int i = j + 1; i < n; ++i) {
-            const double u = entry(m, j, i);
-            for (int k = j / 2; k < width; ++k) {
-                m[i][k] -= u * m[j][k];
-            }
+#pragma GCC unroll 8
+        for (int k = 0; k < width; ++k) {
+            m[i][k] = row[k];
         }
     }
+#pragma GCC unroll 16
     for (int i = 0; i < n; ++i) { // U' y = r
         r[i] *= inverse[i];
+#pragma GCC unroll 16
         for (int k = i + 1; k < n; ++k) {
             r[k] -= entry(m, i, k) * r[i];
         }
     }
+#pragma GCC unroll 16
     for (int i = n - 1; i >= 0; --i) { // U x = y
         double sum = r[i];
+#pragma GCC unroll 16
         for (int k = i + 1; k < n; ++k) {
             sum -= entry(m, i, k) * r[k];
         }
@@ -226,8 +246,10 @@ struct MonomialOrder {
 constexpr MonomialOrder order;
 
 // sum[jet_index] += block, lane by lane, for the monomials in pairs
-// [first, first + n).
-template <int n> void scatter(const Pair (&block)[n], int first, double* sum) {
+// [first, first + n). Unrolled, so that the order is read when compiling:
+// batches are short (a ring each), and a loop over it would cost as much.
+template <int first, int n> void scatter(const Pair (&block)[n], double* sum) {
+#pragma GCC unroll 64
     for (int j = 0; j < 2 * n; ++j) {
         const int at = order.at[2 * first + j];
         if (at >= 0) {
@@ -239,23 +261,31 @@ template <int n> void scatter(const Pair (&block)[n], int first, double* sum) {
 // sum[jet_index] += the sum over the batch of the monomials in pairs
 // [first, first + n); the block of sums stays in registers while the points
 // stream past.
-template <int n>
-void add_columns(const Pair (*monomials)[monomial_pairs], int first, int count, double* sum) {
-    Pair block[n] = {};
+template <int first, int n>
+void add_columns(const Pair (*monomials)[monomial_pairs], int count, double* sum) {
+    Pair block[n];
+#pragma GCC unroll 16
+    for (int j = 0; j < n; ++j) {
+        block[j] = Pair{0.0, 0.0};
+    }
     for (int p = 0; p < count; ++p) {
 #pragma GCC unroll 16
         for (int j = 0; j < n; ++j) {
             block[j] += monomials[p][first + j];
         }
     }
-    scatter(block, first, sum);
+    scatter<first>(block, sum);
 }
 
 // The same with each point's monomials times factor[p], from the first pair.
 template <int n>
 void add_scaled_columns(const Pair (*monomials)[monomial_pairs], const double* factor, int count,
                         double* sum) {
-    Pair block[n] = {};
+    Pair block[n];
+#pragma GCC unroll 16
+    for (int j = 0; j < n; ++j) {
+        block[j] = Pair{0.0, 0.0};
+    }
     for (int p = 0; p < count; ++p) {
         const Pair f = {factor[p], factor[p]};
 #pragma GCC unroll 16
@@ -263,7 +293,7 @@ void add_scaled_columns(const Pair (*monomials)[monomial_pairs], const double* f
             block[j] += f * monomials[p][j];
         }
     }
-    scatter(block, 0, sum);
+    scatter<0>(block, sum);
 }
 
 } // namespace
@@ -273,9 +303,9 @@ void JetMoments::add(const JetPoints& batch) {
     for (int p = 0; p < batch.count; ++p) {
         weighted_monomials(batch.x[p], batch.y[p], batch.w[p], monomials[p]);
     }
-    add_columns<8>(monomials, 0, batch.count, power);
-    add_columns<8>(monomials, 8, batch.count, power);
-    add_columns<9>(monomials, 16, batch.count, power);
+    add_columns<0, 8>(monomials, batch.count, power);
+    add_columns<8, 8>(monomials, batch.count, power);
+    add_columns<16, 9>(monomials, batch.count, power);
     // Degree up to 4 for the heights, 3 for the slopes, 6 for the points
     // without a slope.
     add_scaled_columns<row_start[5]>(monomials, batch.z, batch.count, height);
@@ -290,6 +320,7 @@ void JetMoments::add(const JetPoints& batch) {
             slopes += 1.0;
             continue;
         }
+#pragma GCC unroll 32
         for (int j = 0; j < 2 * row_start[7]; ++j) {
             const int at = order.at[j];
             if (at >= 0) {
