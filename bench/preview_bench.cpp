@@ -164,6 +164,17 @@ void time_mesh_setups(const std::string& models) {
             time_mesh_setup("torus at " + std::to_string(n),
                             preview::tessellate(surface, su, sv, uv));
         }
+        // As a file without normals has it (most scans): normals from the
+        // triangles, so that the estimate fits positions alone.
+        int su = 0, sv = 0;
+        preview::tessellation_segments(surface, 1024, su, sv);
+        std::vector<float> uv;
+        preview::Mesh bare = preview::tessellate(surface, su, sv, uv);
+        bare.normals.clear();
+        std::string error;
+        if (preview::prepare_mesh(bare, error)) {
+            time_mesh_setup("torus at 1024 without normals", bare);
+        }
     }
     preview::Mesh dragon;
     std::string error;
