@@ -43,8 +43,6 @@ done
 if [[ -f models/bunny.obj ]]; then
   bunny=("${preview[@]}" --mesh models/bunny.obj --fit 2)
   "${bunny[@]}" "${mesh_method0[@]}" --output docs/images/bunny-method0.png
-  "${bunny[@]}" "${mesh_method0[@]}" --rings 1 --output docs/images/bunny-method0-rings1.png
-  "${bunny[@]}" "${mesh_method0[@]}" --rings 4 --output docs/images/bunny-method0-rings4.png
   "${bunny[@]}" --method 1 --measure 2 --mapping 1 --range_max 20 --output docs/images/bunny-method1.png
   "${bunny[@]}" --method 2 --mapping 1 --range_max 1.2 --samples 32 \
     --output docs/images/bunny-method2.png
