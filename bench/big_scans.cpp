@@ -93,6 +93,7 @@ struct Run {
     double peak_bytes = 0.0; // resident
     double processor = 0.0;  // seconds of processor time, all threads
     std::string steps;       // the --stats steps line
+    std::string fits;        // and its line of vertex fits
     bool ok = false;
 };
 
@@ -131,6 +132,8 @@ Run run_preview(const std::string& preview, const std::string& mesh, const std::
     for (std::string line; std::getline(text, line);) {
         if (line.rfind("steps:", 0) == 0) {
             run.steps = line;
+        } else if (line.rfind("curvature fits:", 0) == 0) {
+            run.fits = line;
         }
     }
     return run;
@@ -221,10 +224,10 @@ void run_big_scans(const std::string& preview, const std::string& folder, int re
         const bool met = median.ok && median.seconds <= cases[k].seconds && per_triangle <= 200.0;
         const char* verdict = !median.ok ? "FAILED TO RUN" : met ? "met" : "missed";
         std::printf("%s (%zu triangles): %.2f s (target %.1f; %.2f s of processor time), peak "
-                    "%.0f MB = %.0f bytes a triangle (target 200): %s\n  %s\n",
+                    "%.0f MB = %.0f bytes a triangle (target 200): %s\n  %s\n  %s\n",
                     cases[k].file, cases[k].triangles, median.seconds, cases[k].seconds,
                     median.processor, median.peak_bytes / 1e6, per_triangle, verdict,
-                    median.steps.c_str());
+                    median.steps.c_str(), median.fits.c_str());
     }
     std::printf("Embree build quality on torus-1.5M (low is the tool's choice from 2^18 "
                 "triangles):\n");

@@ -158,6 +158,16 @@ bool render_and_write(const preview::Options& options, const preview::Scene& sce
     return true;
 }
 
+// With --stats: where the time went, and the vertex fits the hits needed.
+void print_steps(const preview::Scene& scene, const preview::Progress& progress) {
+    std::printf("%s\n", preview::steps_line(progress.times()).c_str());
+    size_t fitted = 0, vertices = 0;
+    scene.curvature_fits(fitted, vertices);
+    if (vertices > 0) {
+        std::printf("%s\n", preview::fits_line(fitted, vertices).c_str());
+    }
+}
+
 // --texture: the map, for a scene whose every model has texture coordinates.
 bool load_texture(const preview::Options& options, const preview::Scene& scene,
                   preview::Image& texture, std::string& error) {
@@ -193,7 +203,7 @@ int bake_model(const preview::Options& options, const preview::Plugin& plugin) {
     }
     display.reset();
     if (options.stats) {
-        std::printf("%s\n", preview::steps_line(progress.times()).c_str());
+        print_steps(scene, progress);
     }
     return 0;
 }
@@ -245,7 +255,7 @@ int render_images(const preview::Options& options, const preview::Plugin& plugin
     }
     display.reset();
     if (options.stats) {
-        std::printf("%s\n", preview::steps_line(progress.times()).c_str());
+        print_steps(scene, progress);
     }
     return 0;
 }

@@ -228,4 +228,13 @@ std::string steps_line(const std::vector<std::pair<std::string, double>>& times)
     return line + format(" total %.2f s", total);
 }
 
+std::string fits_line(size_t fitted, size_t vertices) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "curvature fits: %zu of %zu vertices, each when a hit first needed it "
+                  "(its time is in that step's)",
+                  fitted, vertices);
+    return text;
+}
+
 } // namespace preview

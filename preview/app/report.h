@@ -69,5 +69,8 @@ std::string timing_line(const RenderTiming& timing);
 // --stats: each step's time, in the order the steps ran, and their sum:
 // "steps: read 0.21 s, weld 0.05 s, ..., total 1.10 s".
 std::string steps_line(const std::vector<std::pair<std::string, double>>& times);
+// With --stats, after the steps: how many of the estimated vertices hits
+// needed, and so fitted.
+std::string fits_line(size_t fitted, size_t vertices);
 
 } // namespace preview

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <thread>
 
 #include "preview/mesh/neighbourhood.h"
+#include "preview/mesh/parallel.h"
 #include "preview/mesh/vertex_fit.h"
 
 namespace preview {
@@ -53,64 +53,143 @@ Eigen::Matrix3d turned_into(const Eigen::Matrix3d& m, const Vec3& from, const Ve
 
 } // namespace
 
-void estimate_vertex_curvature(const Mesh& mesh, const CurvatureSettings& settings,
-                               VertexCurvature& curvature) {
-    const size_t count = mesh.positions.size();
-    curvature.tensors.assign(count, CurvatureTensor{0, 0, 0, 0, 0, 0});
-    curvature.valid.assign(count, 0);
-    curvature.normals.clear();
-    if (count == 0) {
+struct OnDemandCurvature::State {
+    Topology topology;
+    VertexFitPlan plan;
+    std::vector<CurvatureTensor> tensors; // per welded vertex
+    std::vector<uint8_t> valid;           // per welded vertex
+    // Per welded vertex: not fitted, claimed by the thread fitting it, fitted
+    // (its tensor and validity written before, and read after, this turns).
+    std::unique_ptr<std::atomic<uint8_t>[]> status;
+    std::atomic<size_t> fitted{0};
+};
+
+namespace {
+
+enum : uint8_t { not_fitted, being_fitted, done };
+
+// The fit of one welded vertex, on this thread's fitter: its workspace
+// covers the largest surface it has walked, so it serves every mesh.
+bool fit_vertex(const Topology& topology, const VertexFitPlan& plan, uint32_t w,
+                CurvatureTensor& tensor) {
+    thread_local VertexFitter fitter;
+    fitter.use(topology, plan);
+    return fitter.fit(w, tensor);
+}
+
+} // namespace
+
+OnDemandCurvature::OnDemandCurvature() = default;
+OnDemandCurvature::~OnDemandCurvature() = default;
+OnDemandCurvature::OnDemandCurvature(OnDemandCurvature&&) noexcept = default;
+OnDemandCurvature& OnDemandCurvature::operator=(OnDemandCurvature&&) noexcept = default;
+
+void OnDemandCurvature::prepare(const Mesh& mesh, const CurvatureSettings& settings) {
+    state_ = std::make_unique<State>();
+    State& state = *state_;
+    if (mesh.positions.empty()) {
         return;
     }
-    Topology topology;
-    build_topology(mesh, topology, settings.threads);
-    const size_t welded_count = topology.positions.size();
-    VertexFitPlan plan;
-    plan.use_normals = normals_carry_information(topology);
-    plan.rings = std::min(std::max(settings.rings, 0), max_rings);
-    topology.face_normals = {};
-    std::vector<CurvatureTensor> tensors(welded_count, CurvatureTensor{0, 0, 0, 0, 0, 0});
-    std::vector<uint8_t> valid(welded_count, 0);
-
-    // Vertices are handed out in blocks from a shared counter; each one is
-    // written by exactly one thread.
-    constexpr size_t block = 1024;
-    std::atomic<size_t> next{0};
-    auto work = [&]() {
-        VertexFitter fitter(topology, plan);
-        for (;;) {
-            const size_t begin = next.fetch_add(block);
-            if (begin >= welded_count) {
-                return;
-            }
-            const size_t end = std::min(welded_count, begin + block);
-            for (size_t w = begin; w < end; ++w) {
-                valid[w] = fitter.fit(uint32_t(w), tensors[w]) ? 1 : 0;
-            }
-        }
-    };
-    unsigned threads = settings.threads > 0 ? unsigned(settings.threads)
-                                            : std::max(1u, std::thread::hardware_concurrency());
-    threads = unsigned(std::min<size_t>(threads, (welded_count + block - 1) / block));
-    std::vector<std::thread> pool;
-    for (unsigned k = 1; k < threads; ++k) {
-        pool.emplace_back(work);
-    }
-    work();
-    for (std::thread& thread : pool) {
-        thread.join();
-    }
-    curvature.normals.resize(count);
-    for (size_t v = 0; v < count; ++v) {
-        const uint32_t w = topology.welded[v];
-        curvature.tensors[v] = tensors[w];
-        curvature.valid[v] = valid[w];
-        curvature.normals[v] = topology.normals[w];
+    build_topology(mesh, state.topology, settings.threads);
+    state.plan.use_normals = normals_carry_information(state.topology);
+    state.plan.rings = std::min(std::max(settings.rings, 0), max_rings);
+    state.topology.face_normals = {};
+    const size_t count = state.topology.positions.size();
+    state.tensors.assign(count, CurvatureTensor{0, 0, 0, 0, 0, 0});
+    state.valid.assign(count, 0);
+    state.status.reset(new std::atomic<uint8_t>[count]);
+    for (size_t w = 0; w < count; ++w) {
+        state.status[w].store(not_fitted, std::memory_order_relaxed);
     }
 }
 
-bool derivatives_at(const VertexCurvature& curvature, const uint32_t corner[3], const float bary[3],
-                    const Float3& normal, Float3 derivs[5]) {
+CornerCurvature OnDemandCurvature::corner(uint32_t vertex) const {
+    const CornerCurvature none{{0, 0, 0, 0, 0, 0}, {0, 0, 0}, false};
+    if (state_ == nullptr || vertex >= state_->topology.welded.size()) {
+        return none;
+    }
+    State& state = *state_;
+    const uint32_t w = state.topology.welded[vertex];
+    const Float3 normal = state.topology.normals[w];
+    uint8_t status = state.status[w].load(std::memory_order_acquire);
+    if (status == not_fitted &&
+        state.status[w].compare_exchange_strong(status, being_fitted, std::memory_order_acquire)) {
+        state.valid[w] = fit_vertex(state.topology, state.plan, w, state.tensors[w]) ? 1 : 0;
+        state.status[w].store(done, std::memory_order_release);
+        state.fitted.fetch_add(1, std::memory_order_relaxed);
+        status = done;
+    }
+    if (status == being_fitted) {
+        // Another thread is fitting it: the same fit here, kept to this
+        // call, costs less than waiting for it would risk.
+        CurvatureTensor tensor{0, 0, 0, 0, 0, 0};
+        const bool valid = fit_vertex(state.topology, state.plan, w, tensor);
+        return {tensor, normal, valid};
+    }
+    return {state.tensors[w], normal, state.valid[w] != 0};
+}
+
+void OnDemandCurvature::fit_all(int threads) const {
+    if (state_ == nullptr) {
+        return;
+    }
+    const size_t count = state_->topology.positions.size();
+    const std::vector<uint32_t>& welded = state_->topology.welded;
+    // A mesh vertex for each welded one, to ask for it by.
+    std::vector<uint32_t> copy(count, 0);
+    for (size_t v = welded.size(); v-- > 0;) {
+        copy[welded[v]] = uint32_t(v);
+    }
+    // Vertices are handed out in blocks from a shared counter.
+    constexpr size_t block = 1024;
+    run_chunks((count + block - 1) / block,
+               [&](size_t chunk) {
+                   const size_t end = std::min(count, (chunk + 1) * block);
+                   for (size_t w = chunk * block; w < end; ++w) {
+                       corner(copy[w]);
+                   }
+               },
+               threads);
+}
+
+size_t OnDemandCurvature::vertices() const {
+    return state_ == nullptr ? 0 : state_->topology.positions.size();
+}
+
+size_t OnDemandCurvature::fitted() const {
+    return state_ == nullptr ? 0 : state_->fitted.load(std::memory_order_relaxed);
+}
+
+void OnDemandCurvature::fit_all(int threads, VertexCurvature& curvature) const {
+    fit_all(threads);
+    const size_t count = state_ == nullptr ? 0 : state_->topology.welded.size();
+    curvature.tensors.resize(count);
+    curvature.valid.resize(count);
+    curvature.normals.resize(count);
+    for (size_t v = 0; v < count; ++v) {
+        const uint32_t w = state_->topology.welded[v];
+        curvature.tensors[v] = state_->tensors[w];
+        curvature.valid[v] = state_->valid[w];
+        curvature.normals[v] = state_->topology.normals[w];
+    }
+}
+
+void estimate_vertex_curvature(const Mesh& mesh, const CurvatureSettings& settings,
+                               VertexCurvature& curvature) {
+    OnDemandCurvature fits;
+    fits.prepare(mesh, settings);
+    fits.fit_all(settings.threads, curvature);
+    // A mesh without positions has no topology, but keeps one entry each.
+    curvature.tensors.resize(mesh.positions.size(), CurvatureTensor{0, 0, 0, 0, 0, 0});
+    curvature.valid.resize(mesh.positions.size(), 0);
+    curvature.normals.resize(mesh.positions.size(), Float3{0, 0, 0});
+}
+
+namespace {
+
+// The blend of the corners' tensors at a hit (derivatives_at).
+bool blend_corners(const CornerCurvature corners[3], const float bary[3], const Float3& normal,
+                   Float3 derivs[5]) {
     Vec3 n(normal.x, normal.y, normal.z);
     const double length = n.norm();
     if (!(length > 0.0) || !std::isfinite(length)) {
@@ -120,18 +199,15 @@ bool derivatives_at(const VertexCurvature& curvature, const uint32_t corner[3], 
     // The blend of the corners' tensors: a frame-independent quantity, unlike
     // per-vertex principal directions, which flip from vertex to vertex.
     Eigen::Matrix3d tensor = Eigen::Matrix3d::Zero();
-    const bool turn = curvature.normals.size() == curvature.tensors.size();
     for (int k = 0; k < 3; ++k) {
-        const size_t v = corner[k];
-        if (v >= curvature.valid.size() || curvature.valid[v] == 0) {
+        if (!corners[k].valid) {
             return false;
         }
-        const CurvatureTensor& t = curvature.tensors[v];
+        const CurvatureTensor& t = corners[k].tensor;
         Eigen::Matrix3d m;
         m << t.xx, t.xy, t.xz, t.xy, t.yy, t.yz, t.xz, t.yz, t.zz;
-        if (turn) {
-            m = turned_into(m, vec(curvature.normals[v]), n);
-        }
+        // An unknown (zero) normal leaves the tensor as it is.
+        m = turned_into(m, vec(corners[k].normal), n);
         tensor += double(bary[k]) * m;
     }
     // Any orthonormal tangent pair of the shading normal; the second
@@ -149,6 +225,29 @@ bool derivatives_at(const VertexCurvature& curvature, const uint32_t corner[3], 
         derivs[k] = {float(out[k].x()), float(out[k].y()), float(out[k].z())};
     }
     return true;
+}
+
+} // namespace
+
+bool derivatives_at(const VertexCurvature& curvature, const uint32_t corner[3], const float bary[3],
+                    const Float3& normal, Float3 derivs[5]) {
+    const bool with_normals = curvature.normals.size() == curvature.tensors.size();
+    CornerCurvature corners[3];
+    for (int k = 0; k < 3; ++k) {
+        const size_t v = corner[k];
+        const bool known = v < curvature.valid.size() && v < curvature.tensors.size();
+        corners[k] = {known ? curvature.tensors[v] : CurvatureTensor{0, 0, 0, 0, 0, 0},
+                      known && with_normals ? curvature.normals[v] : Float3{0, 0, 0},
+                      known && curvature.valid[v] != 0};
+    }
+    return blend_corners(corners, bary, normal, derivs);
+}
+
+bool derivatives_at(const OnDemandCurvature& curvature, const uint32_t corner[3],
+                    const float bary[3], const Float3& normal, Float3 derivs[5]) {
+    const CornerCurvature corners[3] = {curvature.corner(corner[0]), curvature.corner(corner[1]),
+                                        curvature.corner(corner[2])};
+    return blend_corners(corners, bary, normal, derivs);
 }
 
 } // namespace preview

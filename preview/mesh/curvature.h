@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "preview/mesh/mesh.h"
@@ -56,6 +57,50 @@ struct VertexCurvature {
 void estimate_vertex_curvature(const Mesh& mesh, const CurvatureSettings& settings,
                                VertexCurvature& curvature);
 
+// The estimate at one vertex, as a hit's blend reads it.
+struct CornerCurvature {
+    CurvatureTensor tensor;
+    Float3 normal; // unit normal of the tensor's tangent plane; zero when unknown
+    bool valid;
+};
+
+// Vertex curvature fitted when a hit first needs it rather than all at once:
+// a ray cast image of a big scan touches a small share of its vertices (a
+// 640 x 480 image of ten million triangles, about one vertex in twenty), and
+// the fits are most of the time a mesh costs before its first image. Each
+// vertex's fit reads only the welded surface around it, so the estimate is
+// the same bit for bit whenever, and on whichever thread, it is made.
+// prepare() runs on one thread; corner() may then be called from any number
+// of threads at once.
+class OnDemandCurvature {
+  public:
+    OnDemandCurvature();
+    ~OnDemandCurvature();
+    OnDemandCurvature(OnDemandCurvature&&) noexcept;
+    OnDemandCurvature& operator=(OnDemandCurvature&&) noexcept;
+
+    // Welds the mesh and gathers what the fits read (estimate_vertex_curvature
+    // describes the mesh it takes); fits no vertex yet.
+    void prepare(const Mesh& mesh, const CurvatureSettings& settings);
+    bool prepared() const { return state_ != nullptr; }
+    // The estimate at mesh vertex `vertex`, fitted now when no thread has
+    // fitted it yet. An unprepared record, or a vertex out of range, gives
+    // an invalid corner.
+    CornerCurvature corner(uint32_t vertex) const;
+    // Fits every vertex not fitted yet, on `threads` threads (0: every core).
+    void fit_all(int threads = 0) const;
+    // The same, then every mesh vertex's estimate, as estimate_vertex_curvature
+    // gives it.
+    void fit_all(int threads, VertexCurvature& curvature) const;
+    // Welded vertices, and how many of them have been fitted so far.
+    size_t vertices() const;
+    size_t fitted() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // The five derivative vectors (dP/du, dP/dv, d2P/du2, d2P/dv2, d2P/dudv) at
 // a hit on the triangle with vertices corner[0..2], weights bary and unit
 // shading normal. Each corner's tensor is first turned, by the least
@@ -67,5 +112,8 @@ void estimate_vertex_curvature(const Mesh& mesh, const CurvatureSettings& settin
 // finite.
 bool derivatives_at(const VertexCurvature& curvature, const uint32_t corner[3], const float bary[3],
                     const Float3& normal, Float3 derivs[5]);
+// The same, the corners' estimates fitted on demand.
+bool derivatives_at(const OnDemandCurvature& curvature, const uint32_t corner[3],
+                    const float bary[3], const Float3& normal, Float3 derivs[5]);
 
 } // namespace preview

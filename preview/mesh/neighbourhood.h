@@ -36,6 +36,15 @@ class RingWalk {
   public:
     explicit RingWalk(size_t welded_count) : mark_(welded_count, UINT32_MAX) {}
 
+    // Makes room for walks on a surface of this many welded vertices (a walk
+    // leaves no mark behind once the next starts, so one walk serves any
+    // number of surfaces).
+    void cover(size_t welded_count) {
+        if (mark_.size() < welded_count) {
+            mark_.resize(welded_count, UINT32_MAX);
+        }
+    }
+
     // Starts afresh at vertex: ring 0 is the vertex alone.
     void start(uint32_t vertex);
     // Adds the next ring; false when it adds no vertex (the neighbourhood

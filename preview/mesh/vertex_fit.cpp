@@ -295,12 +295,12 @@ bool normals_carry_information(const Topology& topology) {
 }
 
 bool VertexFitter::fit(uint32_t vertex, CurvatureTensor& tensor) {
-    const Vec3 normal = vec(topology_.normals[vertex]);
+    const Vec3 normal = vec(topology_->normals[vertex]);
     if (!(normal.squaredNorm() > 0.5)) {
         return false; // no usable normal: the sign would be a guess
     }
     TangentFrame frame;
-    if (!frame_at(topology_, vertex, normal, frame)) {
+    if (!frame_at(*topology_, vertex, normal, frame)) {
         return false; // isolated, or a collapsed fan
     }
     double world[3][3], fitted[3];
@@ -331,7 +331,7 @@ bool VertexFitter::fit_in_frame(uint32_t vertex, const TangentFrame& frame, doub
         // Wider rings smooth more: the weights widen with them.
         GrowingJet grown;
         Jet jet;
-        return grown.fit(topology_, walk_, frame, wide_width / wide_rings * plan_.rings,
+        return grown.fit(*topology_, walk_, frame, wide_width / wide_rings * plan_.rings,
                          plan_.use_normals, plan_.rings, jet) &&
                frame.tensor(jet.c[1], jet.c[2], jet.c[3], jet.c[4], jet.c[5], world, normal);
     }
@@ -350,17 +350,17 @@ bool VertexFitter::fit_in_frame(uint32_t vertex, const TangentFrame& frame, doub
 // E2 alone, widened until the points determine it.
 bool VertexFitter::fit_pinned(const TangentFrame& frame, double world[3][3], double normal[3]) {
     ring_.clear();
-    if (!walk_.grow(topology_)) {
+    if (!walk_.grow(*topology_)) {
         return false;
     }
     for (size_t i = walk_.ring_end(0); i < walk_.ring_end(1); ++i) {
         const uint32_t q = walk_.vertices()[i];
-        const Vec3 n = vec(topology_.normals[q]);
+        const Vec3 n = vec(topology_->normals[q]);
         const double c = n.dot(frame.n);
         if (c <= 0.0) {
             continue; // across a fold or a thin sheet
         }
-        const Vec3 d = frame.local(topology_.positions[q]);
+        const Vec3 d = frame.local(topology_->positions[q]);
         const bool has_slope = c > steepest_slope_cos;
         ring_.push_back({d.x(), d.y(), d.z(), has_slope ? -n.dot(frame.t1) / c : 0.0,
                          has_slope ? -n.dot(frame.t2) / c : 0.0, has_slope});
@@ -388,14 +388,14 @@ bool VertexFitter::fit_pinned(const TangentFrame& frame, double world[3][3], dou
             int rings = 1;
             double far[3];
             bool fitted = false;
-            while (!fitted && rings < widest && walk_.grow(topology_)) {
+            while (!fitted && rings < widest && walk_.grow(*topology_)) {
                 ++rings;
                 for (size_t i = walk_.ring_end(rings - 1); i < walk_.ring_end(rings); ++i) {
                     const uint32_t q = walk_.vertices()[i];
-                    const Vec3 n = vec(topology_.normals[q]);
+                    const Vec3 n = vec(topology_->normals[q]);
                     const double c = n.dot(frame.n);
                     if (c > 0.0) {
-                        const Vec3 d = frame.local(topology_.positions[q]);
+                        const Vec3 d = frame.local(topology_->positions[q]);
                         const bool has_slope = c > steepest_slope_cos;
                         wider.add({d.x(), d.y(), d.z(), has_slope ? -n.dot(frame.t1) / c : 0.0,
                                    has_slope ? -n.dot(frame.t2) / c : 0.0, has_slope});
@@ -428,10 +428,10 @@ bool VertexFitter::fit_pinned(const TangentFrame& frame, double world[3][3], dou
 // covers that vertex alone.
 bool VertexFitter::fit_positions(const TangentFrame& frame, double world[3][3], double normal[3]) {
     GrowingJet grown;
-    const bool have_two = grown.sum_to(topology_, walk_, frame, wide_width, false, narrow_rings);
+    const bool have_two = grown.sum_to(*topology_, walk_, frame, wide_width, false, narrow_rings);
     const JetMoments two_rings = grown.moments; // read only if have_two
     Jet narrow, wide;
-    if (!grown.fit(topology_, walk_, frame, wide_width, false, wide_rings, wide) ||
+    if (!grown.fit(*topology_, walk_, frame, wide_width, false, wide_rings, wide) ||
         !frame.tensor(wide.c[1], wide.c[2], wide.c[3], wide.c[4], wide.c[5], world, normal)) {
         return false;
     }

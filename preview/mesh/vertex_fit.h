@@ -34,8 +34,18 @@ struct TangentFrame; // where a fit is made (vertex_fit.cpp)
 // Fits vertex after vertex; one per thread, since it keeps its workspace.
 class VertexFitter {
   public:
-    VertexFitter(const Topology& topology, const VertexFitPlan& plan)
-        : topology_(topology), plan_(plan), walk_(topology.positions.size()) {}
+    VertexFitter() : walk_(0) {}
+    VertexFitter(const Topology& topology, const VertexFitPlan& plan) : walk_(0) {
+        use(topology, plan);
+    }
+    // Fits on this surface from now on: one fitter a thread serves every
+    // mesh, its workspace growing to the largest.
+    void use(const Topology& topology, const VertexFitPlan& plan) {
+        topology_ = &topology;
+        plan_ = plan;
+        walk_.cover(topology.positions.size());
+    }
+    const Topology* surface() const { return topology_; }
 
     // Estimates the tensor at a welded vertex; false (tensor untouched)
     // where no usable fit exists even after widening: an isolated vertex, a
@@ -49,7 +59,7 @@ class VertexFitter {
     bool fit_pinned(const TangentFrame& frame, double world[3][3], double normal[3]);
     bool fit_positions(const TangentFrame& frame, double world[3][3], double normal[3]);
 
-    const Topology& topology_;
+    const Topology* topology_ = nullptr;
     VertexFitPlan plan_;
     RingWalk walk_;
     std::vector<PinnedPoint> ring_; // the first ring, in the tangent frame

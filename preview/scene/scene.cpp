@@ -119,7 +119,7 @@ void Scene::add_surface(const std::string& name, const Surface& surface, Float3 
     if (derivatives == DerivativeSource::estimated) {
         CurvatureSettings settings;
         settings.rings = rings;
-        estimate_vertex_curvature(object.mesh, settings, object.curvature);
+        object.curvature.prepare(object.mesh, settings);
     }
     objects_.push_back(std::move(object));
 }
@@ -139,7 +139,7 @@ void Scene::add_mesh(const std::string& name, Mesh mesh, Float3 offset,
         ProgressStep step(progress, "curvature", false);
         CurvatureSettings settings;
         settings.rings = rings;
-        estimate_vertex_curvature(object.mesh, settings, object.curvature);
+        object.curvature.prepare(object.mesh, settings);
     }
     objects_.push_back(std::move(object));
 }
@@ -308,6 +308,14 @@ void Scene::describe_point(const Primitive& primitive, float b1, float b2, Hit& 
     describe(primitive, b1, b2, point, hit);
     hit.ray_origin = {hit.point.x + hit.normal.x, hit.point.y + hit.normal.y,
                       hit.point.z + hit.normal.z};
+}
+
+void Scene::curvature_fits(size_t& fitted, size_t& vertices) const {
+    fitted = vertices = 0;
+    for (const Object& object : objects_) {
+        fitted += object.curvature.fitted();
+        vertices += object.curvature.vertices();
+    }
 }
 
 void Scene::describe(const Primitive& primitive, float b1, float b2, const Vector& point,

@@ -45,7 +45,7 @@ struct Object {
     Mesh mesh;              // world-space positions, unit vertex normals, texture coordinates
     std::vector<float> uv;  // built-in surface: (s, t) per vertex, also in mesh.uvs
     DerivativeSource derivatives = DerivativeSource::none;
-    VertexCurvature curvature; // when estimated
+    OnDemandCurvature curvature; // when estimated: fitted as hits need it
     Float3 bounds_min{}, bounds_max{};
     std::vector<Primitive> primitives; // one per triangle
     // One per triangle, as its winding gives it: computed once, since every
@@ -98,7 +98,9 @@ class Scene {
                      int rings = default_rings);
     // Adds a prepared mesh (see prepare_mesh), moved by offset. Exact
     // derivatives do not exist for a mesh and are read as estimated.
-    // Progress, if given, hears the step "curvature" (the estimate).
+    // Progress, if given, hears the step "curvature": the welded surface
+    // the estimate walks. Each vertex is fitted when a hit first needs it
+    // (OnDemandCurvature), in the step that casts that ray.
     void add_mesh(const std::string& name, Mesh mesh, Float3 offset,
                   DerivativeSource derivatives = DerivativeSource::estimated,
                   int rings = default_rings, Progress* progress = nullptr);
@@ -131,6 +133,9 @@ class Scene {
     void describe_point(const Primitive& primitive, float b1, float b2, Hit& hit) const;
 
     void bounds(Float3& lo, Float3& hi) const;
+    // The welded vertices whose curvature is estimated, and how many of them
+    // hits have needed (and so fitted) so far.
+    void curvature_fits(size_t& fitted, size_t& vertices) const;
     const std::vector<Object>& objects() const { return objects_; }
 
   private:
