@@ -62,8 +62,7 @@ bool add_mesh_file(const Options& options, DerivativeSource source, Scene& scene
                 size_text(largest_model) + " across: scale it with --fit";
         return false;
     }
-    scene.add_mesh(options.mesh, std::move(mesh), {0.0f, 0.0f, 0.0f}, source, options.rings,
-                   progress);
+    scene.add_mesh(options.mesh, std::move(mesh), {0.0f, 0.0f, 0.0f}, source, options.rings);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <thread>
 
 namespace preview {
 namespace {
@@ -116,16 +117,13 @@ void Scene::add_surface(const std::string& name, const Surface& surface, Float3 
     for (Float3& p : object.mesh.positions) {
         p = {p.x + offset.x, p.y + offset.y, p.z + offset.z};
     }
-    if (derivatives == DerivativeSource::estimated) {
-        CurvatureSettings settings;
-        settings.rings = rings;
-        object.curvature.prepare(object.mesh, settings);
-    }
+    object.curvature_pending = derivatives == DerivativeSource::estimated;
+    object.rings = rings;
     objects_.push_back(std::move(object));
 }
 
 void Scene::add_mesh(const std::string& name, Mesh mesh, Float3 offset,
-                     DerivativeSource derivatives, int rings, Progress* progress) {
+                     DerivativeSource derivatives, int rings) {
     Object object;
     object.name = name;
     object.mesh = std::move(mesh);
@@ -135,12 +133,8 @@ void Scene::add_mesh(const std::string& name, Mesh mesh, Float3 offset,
     for (Float3& p : object.mesh.positions) {
         p = {p.x + offset.x, p.y + offset.y, p.z + offset.z};
     }
-    if (object.derivatives == DerivativeSource::estimated) {
-        ProgressStep step(progress, "curvature", false);
-        CurvatureSettings settings;
-        settings.rings = rings;
-        object.curvature.prepare(object.mesh, settings);
-    }
+    object.curvature_pending = object.derivatives == DerivativeSource::estimated;
+    object.rings = rings;
     objects_.push_back(std::move(object));
 }
 
@@ -154,12 +148,53 @@ bool report_build(void* progress, double share) {
     return true; // never cancel
 }
 
+// The thread that prepares the objects' curvature fits beside the rest of
+// commit, joined on every way out of it; the time it runs past the rest is
+// the step "curvature".
+struct CurvatureSetUp {
+    std::thread thread;
+    Progress* progress = nullptr;
+    CurvatureSetUp() = default;
+    CurvatureSetUp(const CurvatureSetUp&) = delete;
+    CurvatureSetUp& operator=(const CurvatureSetUp&) = delete;
+    ~CurvatureSetUp() {
+        if (thread.joinable()) {
+            ProgressStep step(progress, "curvature", false);
+            thread.join();
+        }
+    }
+};
+
 } // namespace
 
 bool Scene::commit(std::string& error, Progress* progress, bool rays) {
     if (device_ == nullptr || scene_ == nullptr) {
         error = "Embree could not create a device";
         return false;
+    }
+    for (Object& object : objects_) {
+        // Embree reads a vertex as 16 bytes, so the positions get room for
+        // one more; done first, since the set-up below reads them.
+        object.mesh.positions.push_back({});
+        object.mesh.positions.pop_back();
+    }
+    // The welded surface each fit walks is built while the flat normals and
+    // the BVH are: those keep the cores only partly busy (commit_bvh), and
+    // on a big mesh the surface takes as long as the BVH.
+    CurvatureSetUp set_up;
+    set_up.progress = progress;
+    if (std::any_of(objects_.begin(), objects_.end(),
+                    [](const Object& object) { return object.curvature_pending; })) {
+        set_up.thread = std::thread([this] {
+            for (Object& object : objects_) {
+                if (object.curvature_pending) {
+                    CurvatureSettings settings;
+                    settings.rings = object.rings;
+                    object.curvature.prepare(object.mesh, settings);
+                    object.curvature_pending = false;
+                }
+            }
+        });
     }
     for (Object& object : objects_) {
         const Mesh& mesh = object.mesh;
@@ -186,10 +221,7 @@ bool Scene::commit(std::string& error, Progress* progress, bool rays) {
         const Mesh& mesh = object.mesh;
         const size_t triangles = mesh.triangles.size() / 3;
         RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
-        // Embree reads the mesh's own arrays rather than copies. It reads a
-        // vertex as 16 bytes, so the positions get room for one more.
-        object.mesh.positions.push_back({});
-        object.mesh.positions.pop_back();
+        // Embree reads the mesh's own arrays rather than copies.
         rtcSetSharedGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
                                    mesh.positions.data(), 0, sizeof(Float3), mesh.positions.size());
         rtcSetSharedGeometryBuffer(geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3,

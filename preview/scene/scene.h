@@ -45,7 +45,9 @@ struct Object {
     Mesh mesh;              // world-space positions, unit vertex normals, texture coordinates
     std::vector<float> uv;  // built-in surface: (s, t) per vertex, also in mesh.uvs
     DerivativeSource derivatives = DerivativeSource::none;
-    OnDemandCurvature curvature; // when estimated: fitted as hits need it
+    OnDemandCurvature curvature;    // when estimated: fitted as hits need it
+    bool curvature_pending = false; // to be prepared when the scene is committed
+    int rings = default_rings;      // the neighbourhood of its fits
     Float3 bounds_min{}, bounds_max{};
     std::vector<Primitive> primitives; // one per triangle
     // One per triangle, as its winding gives it: computed once, since every
@@ -98,16 +100,17 @@ class Scene {
                      int rings = default_rings);
     // Adds a prepared mesh (see prepare_mesh), moved by offset. Exact
     // derivatives do not exist for a mesh and are read as estimated.
-    // Progress, if given, hears the step "curvature": the welded surface
-    // the estimate walks. Each vertex is fitted when a hit first needs it
-    // (OnDemandCurvature), in the step that casts that ray.
     void add_mesh(const std::string& name, Mesh mesh, Float3 offset,
                   DerivativeSource derivatives = DerivativeSource::estimated,
-                  int rings = default_rings, Progress* progress = nullptr);
+                  int rings = default_rings);
     // Builds what every hit needs (bounds, primitives, flat normals) and the
     // acceleration structure; false (with a reason) if Embree fails. Embree
     // reads the objects' vertex and index arrays in place, so no object may
-    // change after this. Progress, if given, hears the step "BVH". Without
+    // change after this. The estimated derivatives' welded surfaces are
+    // built meanwhile on a thread of their own; each vertex is then fitted
+    // when a hit first needs it (OnDemandCurvature), in the step that casts
+    // that ray. Progress, if given, hears the step "BVH", and "curvature"
+    // for the time the surfaces take past everything else. Without
     // rays the acceleration structure is left out, for a caller that casts
     // none (a bake whose method traces no probes): intersect then finds
     // nothing.

@@ -32,7 +32,7 @@ execute_process(COMMAND ${PREVIEW} ${_args} --stats --output ${OUT}/pipe.png
 if(NOT _result STREQUAL "0" OR _err MATCHES "[[]")
   message(FATAL_ERROR "into a pipe: exit status ${_result}, stderr: '${_err}'")
 endif()
-if(NOT _out MATCHES "steps: read [0-9.]+ s, weld [0-9.]+ s, curvature [0-9.]+ s, BVH [0-9.]+ s, auto-range [0-9.]+ s, render [0-9.]+ s, write [0-9.]+ s, total [0-9.]+ s")
+if(NOT _out MATCHES "steps: read [0-9.]+ s, weld [0-9.]+ s, BVH [0-9.]+ s, curvature [0-9.]+ s, auto-range [0-9.]+ s, render [0-9.]+ s, write [0-9.]+ s, total [0-9.]+ s")
   message(FATAL_ERROR "--stats names no steps: ${_out}")
 endif()
 message(STATUS "progress on a terminal only, none with --quiet; --stats times every step")
