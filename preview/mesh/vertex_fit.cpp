@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "preview/mesh/jet_fit.h"
@@ -79,6 +80,40 @@ double turn_per_edge(double c3, double c4, double c5) {
 double blend(double t, double from, double to) {
     const double s = std::min(1.0, std::max(0.0, (t - from) / (to - from)));
     return s * s * (3.0 - 2.0 * s);
+}
+
+// The largest exponent s a weight e^-s is computed for: about float's
+// smallest normal number.
+constexpr double farthest = 87.0;
+
+// e^-s in float for 0 <= s <= farthest, to within a few float roundings
+// (the series' error is below 2e-7 of it). Inline and without a branch, so
+// that a batch of weights is computed four at a time: a call of the
+// library's expf a point was a seventh of a fit.
+inline float negative_exp(float s) {
+    // e^-s = 2^-t = 2^-k 2^-f, k the integer nearest t, |f| <= 1/2.
+    const float t = s * 1.44269504f;
+    const int k = int(t + 0.5f);                   // t >= 0: the conversion rounds down
+    const float y = (float(k) - t) * 0.693147181f; // -f ln 2, |y| <= 0.347
+    const float series =
+        1.0f +
+        y * (1.0f +
+             y * (0.5f + y * (1.0f / 6.0f +
+                              y * (1.0f / 24.0f + y * (1.0f / 120.0f + y * (1.0f / 720.0f))))));
+    // 2^-k as a float's exponent bits (k <= 126: a normal float).
+    const uint32_t bits = uint32_t(127 - k) << 23;
+    float scale;
+    std::memcpy(&scale, &bits, sizeof scale);
+    return series * scale;
+}
+
+// Turns each point's s = squared distance / width^2 (at most farthest),
+// held in w, into its Gaussian weight e^-s. Weights need no more than
+// float's precision.
+void weigh(JetPoints& batch) {
+    for (int k = 0; k < batch.count; ++k) {
+        batch.w[k] = double(negative_exp(float(batch.w[k])));
+    }
 }
 
 // The highest degree (4 down to 2) whose fit the moments determine.
@@ -204,17 +239,19 @@ struct GrowingJet {
             const Vec3 d = frame.local(topology.positions[q]);
             const int k = batch.count++;
             batch.x[k] = d.x(), batch.y[k] = d.y(), batch.z[k] = d.z();
-            // The weight in float, as the fit before it: exp is the
-            // costliest step per point, and weights need no more precision.
-            batch.w[k] = double(std::exp(-float(d.squaredNorm() * falloff)));
+            const double s = d.squaredNorm() * falloff;
+            batch.w[k] = s < farthest ? s : farthest; // weighed below
+
             batch.has_slope[k] = slopes && c > steepest_slope_cos;
             batch.sx[k] = batch.has_slope[k] ? -normal.dot(frame.t1) / c : 0.0;
             batch.sy[k] = batch.has_slope[k] ? -normal.dot(frame.t2) / c : 0.0;
             if (batch.count == JetPoints::capacity) {
+                weigh(batch);
                 moments.add(batch);
                 batch.count = 0;
             }
         }
+        weigh(batch);
         moments.add(batch);
     }
 };
