@@ -141,21 +141,47 @@ uint32_t sort_unique(uint32_t* begin, uint32_t* end) {
 }
 
 // A welded vertex's normals from its row, which still holds its triangles'
-// far edges; then the row sorted without repeats. Returns its new length.
+// far edges (the faces' normal only where it is sampled or the given
+// normals cancel); then the row sorted without repeats. Returns its new
+// length.
 uint32_t finish_row(Topology& topology, const Sum& given, size_t w) {
     uint32_t* begin = topology.neighbours.data() + topology.first[w];
     uint32_t* end = topology.neighbours.data() + topology.first[w + 1];
-    const Float3 a = topology.positions[w];
-    Sum faces;
-    for (const uint32_t* e = begin; e != end; e += 2) {
-        const Float3 b = topology.positions[e[0]], c = topology.positions[e[1]];
-        const double e1x = double(b.x) - a.x, e1y = double(b.y) - a.y, e1z = double(b.z) - a.z;
-        const double e2x = double(c.x) - a.x, e2y = double(c.y) - a.y, e2z = double(c.z) - a.z;
-        faces.add(e1y * e2z - e1z * e2y, e1z * e2x - e1x * e2z, e1x * e2y - e1y * e2x);
+    const bool sampled = w % topology.face_sample_step == 0;
+    const bool given_usable = given.length() > 1e-3;
+    if (sampled || !given_usable) {
+        const Float3 a = topology.positions[w];
+        Sum faces;
+        for (const uint32_t* e = begin; e != end; e += 2) {
+            const Float3 b = topology.positions[e[0]], c = topology.positions[e[1]];
+            const double e1x = double(b.x) - a.x, e1y = double(b.y) - a.y, e1z = double(b.z) - a.z;
+            const double e2x = double(c.x) - a.x, e2y = double(c.y) - a.y, e2z = double(c.z) - a.z;
+            faces.add(e1y * e2z - e1z * e2y, e1z * e2x - e1x * e2z, e1x * e2y - e1y * e2x);
+        }
+        if (sampled) {
+            topology.face_normals[w / topology.face_sample_step] = unit_or_zero(faces);
+        }
+        if (!given_usable) {
+            topology.normals[w] = unit_or_zero(faces);
+        }
     }
-    topology.face_normals[w] = unit_or_zero(faces);
-    topology.normals[w] = given.length() > 1e-3 ? unit_or_zero(given) : unit_or_zero(faces);
+    if (given_usable) {
+        topology.normals[w] = unit_or_zero(given);
+    }
     return sort_unique(begin, end);
+}
+
+// The given normal of welded vertex w when each has one copy (w is then
+// the mesh vertex): the sums given_normals would hold, without their array.
+Sum single_given(const Mesh& mesh, size_t w) {
+    Sum given;
+    if (mesh.normals.size() == mesh.positions.size()) {
+        const Float3 n = mesh.normals[w];
+        if (std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z)) {
+            given.add(n.x, n.y, n.z);
+        }
+    }
+    return given;
 }
 
 } // namespace
@@ -163,21 +189,28 @@ uint32_t finish_row(Topology& topology, const Sum& given, size_t w) {
 void build_topology(const Mesh& mesh, Topology& topology, int threads) {
     weld(mesh, topology);
     const size_t welded_count = topology.positions.size();
-    const std::vector<Sum> given = given_normals(mesh, topology);
+    // A big scan's vertices are rarely split: then each welded vertex's
+    // normal is its one copy's, and the sums need no array of their own.
+    const bool one_copy_each = welded_count == mesh.positions.size();
+    const std::vector<Sum> given =
+        one_copy_each ? std::vector<Sum>() : given_normals(mesh, topology);
     fill_rows(mesh, topology);
 
     // Each row still holds its triangles' far edges in triangle order, so a
     // vertex sums its faces' normals from its own row (in the same order on
     // any number of threads), then sorts the row and drops its repeats.
     topology.normals.resize(welded_count);
-    topology.face_normals.resize(welded_count);
+    topology.face_sample_step = face_sample_step(welded_count);
+    topology.face_normals.resize((welded_count + topology.face_sample_step - 1) /
+                                 topology.face_sample_step);
     std::vector<uint32_t> kept(welded_count, 0);
     constexpr size_t block = 4096;
     run_chunks((welded_count + block - 1) / block,
                [&](size_t chunk) {
                    const size_t end = std::min(welded_count, (chunk + 1) * block);
                    for (size_t w = chunk * block; w < end; ++w) {
-                       kept[w] = finish_row(topology, given[w], w);
+                       kept[w] = finish_row(topology,
+                                            one_copy_each ? single_given(mesh, w) : given[w], w);
                    }
                },
                threads);

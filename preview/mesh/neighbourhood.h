@@ -17,11 +17,19 @@ struct Topology {
     std::vector<uint32_t> first;   // row starts, one more than welded vertices
     std::vector<uint32_t> neighbours;
     std::vector<Float3> normals; // per welded vertex; zero where none is usable
-    // Per welded vertex, the area-weighted unit normal of its faces (zero
-    // where they cancel), to tell whether the normals above carry anything
-    // beyond the triangles.
+    // For a sample of the welded vertices, every face_sample_step-th from
+    // 0, the area-weighted unit normal of its faces (zero where they
+    // cancel), to tell whether the normals above carry anything beyond the
+    // triangles: face_normals[v / step] for vertex v.
     std::vector<Float3> face_normals;
+    size_t face_sample_step = 1;
 };
+
+// Every how many welded vertices one is sampled for face_normals: about
+// 2000 in all, which tell the normals' kind as well as all would.
+inline size_t face_sample_step(size_t welded_count) {
+    return welded_count / 2000 > 1 ? welded_count / 2000 : 1;
+}
 
 // Welds the mesh by position (taking prepare_mesh's weld where the mesh
 // still has it), gathers each welded vertex's neighbours in a compressed row

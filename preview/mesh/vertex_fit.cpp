@@ -286,10 +286,10 @@ double median(std::vector<double>& values) {
 
 bool normals_carry_information(const Topology& topology) {
     const size_t count = topology.positions.size();
-    const size_t step = std::max<size_t>(1, count / 2000); // a sample does
+    const size_t step = topology.face_sample_step; // a sample does
     std::vector<double> apart;
     for (size_t v = 0; v < count; v += step) {
-        const Vec3 n = vec(topology.normals[v]), f = vec(topology.face_normals[v]);
+        const Vec3 n = vec(topology.normals[v]), f = vec(topology.face_normals[v / step]);
         if (n.squaredNorm() > 0.5 && f.squaredNorm() > 0.5) {
             apart.push_back(angle_between(n, f));
         }
@@ -313,7 +313,7 @@ bool normals_carry_information(const Topology& topology) {
     RingWalk walk(count);
     std::vector<double> given, faces;
     for (size_t v = 0; v < count; v += step) {
-        const Vec3 n = vec(topology.normals[v]), f = vec(topology.face_normals[v]);
+        const Vec3 n = vec(topology.normals[v]), f = vec(topology.face_normals[v / step]);
         TangentFrame frame;
         if (!(n.squaredNorm() > 0.5) || !(f.squaredNorm() > 0.5) ||
             !frame_at(topology, uint32_t(v), n, frame)) {
