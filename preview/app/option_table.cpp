@@ -407,8 +407,9 @@ std::vector<OptionRow> make_table() {
          "points (2000), print a table and exit",
          [](O& o, const std::string& t) { return accuracy(t, o); }},
         {"--stats", "", other,
-         "print the spread of the rendered values, the time spent in the shader and the time "
-         "of each step (read, weld, curvature, BVH, render, write)",
+         "print the spread of the rendered values, the time spent in the shader, the time "
+         "of each step (read, weld, BVH, curvature, render, write) and how many vertices "
+         "the hits had fitted",
          [](O& o, const std::string& t) { return flag(t, o.stats); }},
         {"--quiet", "", other,
          "draw no progress on the terminal (a step that runs over half a second shows a bar "
