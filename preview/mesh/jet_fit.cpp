@@ -354,6 +354,22 @@ double product_moment(const JetMoments& moments, int n, int i, int k) {
     return k >= i && k < n ? moments.power[products.at[i][k]] : 0.0;
 }
 
+// The normal equations of the heights alone for n terms, written a pair at
+// a time; unrolled whole, so that every moment's place is known when
+// compiling.
+template <int n>
+void heights_only(const JetMoments& moments, NormalMatrix& m, double (&r)[max_jet_terms]) {
+#pragma GCC unroll 16
+    for (int i = 0; i < n; ++i) {
+#pragma GCC unroll 8
+        for (int k = 0; k < row_pairs; ++k) {
+            m[i][k] = Pair{product_moment(moments, n, i, 2 * k),
+                           product_moment(moments, n, i, 2 * k + 1)};
+        }
+        r[i] = moments.height[i];
+    }
+}
+
 // The normal equations of heights and slopes together, the slopes weighted
 // by slope_weight; they weigh only the points that have one.
 void add_slopes(const JetMoments& moments, int n, double slope_weight, NormalMatrix& m,
@@ -397,14 +413,17 @@ bool fit_jet(const JetMoments& moments, int degree, double slope_weight, const J
     NormalMatrix m;
     double r[max_jet_terms];
     if (slope_weight == 0.0) {
-        // Heights alone (the slopes' terms would add exact zeros), written a
-        // pair at a time.
-        for (int i = 0; i < n; ++i) {
-            for (int k = 0; k < row_pairs; ++k) {
-                m[i][k] = Pair{product_moment(moments, n, i, 2 * k),
-                               product_moment(moments, n, i, 2 * k + 1)};
-            }
-            r[i] = moments.height[i];
+        // Heights alone (the slopes' terms would add exact zeros).
+        switch (n) {
+        case jet_terms(2):
+            heights_only<jet_terms(2)>(moments, m, r);
+            break;
+        case jet_terms(3):
+            heights_only<jet_terms(3)>(moments, m, r);
+            break;
+        default:
+            heights_only<jet_terms(4)>(moments, m, r);
+            break;
         }
     } else {
         add_slopes(moments, n, slope_weight, m, r);
