@@ -1,7 +1,5 @@
 #include "preview/mesh/curvature.h"
 
-#include <Eigen/Dense>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -11,48 +9,6 @@
 #include "preview/mesh/vertex_fit.h"
 
 namespace preview {
-namespace {
-
-using Vec3 = Eigen::Vector3d;
-
-// The largest entry of a derivative vector given.
-constexpr double largest_curvature = 1e30;
-
-// A unit vector perpendicular to the unit vector n, so that (t1, n x t1, n)
-// is a right-handed orthonormal frame.
-Vec3 perpendicular(const Vec3& n) {
-    // Cross with the axis least aligned with n: never close to parallel.
-    Vec3 axis = Vec3::UnitX();
-    if (std::fabs(n.y()) < std::fabs(n.x()) && std::fabs(n.y()) <= std::fabs(n.z())) {
-        axis = Vec3::UnitY();
-    } else if (std::fabs(n.z()) < std::fabs(n.x())) {
-        axis = Vec3::UnitZ();
-    }
-    return axis.cross(n).normalized();
-}
-
-Vec3 vec(Float3 p) {
-    return {double(p.x), double(p.y), double(p.z)};
-}
-
-// The tensor m of a tangent plane with unit normal from, turned by the least
-// rotation that takes from to the unit normal to (Rodrigues' formula); m as
-// it is when the normals are more than 60 degrees apart or not unit.
-Eigen::Matrix3d turned_into(const Eigen::Matrix3d& m, const Vec3& from, const Vec3& to) {
-    const double c = from.dot(to);
-    if (!(c > 0.5) || !(std::fabs(from.squaredNorm() - 1.0) < 1e-3)) {
-        return m;
-    }
-    const Vec3 axis = from.cross(to);
-    Eigen::Matrix3d cross;
-    cross << 0.0, -axis.z(), axis.y(), axis.z(), 0.0, -axis.x(), -axis.y(), axis.x(), 0.0;
-    const Eigen::Matrix3d rotation =
-        Eigen::Matrix3d::Identity() + cross + cross * cross / (1.0 + c);
-    return rotation * m * rotation.transpose();
-}
-
-} // namespace
-
 struct OnDemandCurvature::State {
     Topology topology;
     VertexFitPlan plan;
@@ -187,43 +143,122 @@ void estimate_vertex_curvature(const Mesh& mesh, const CurvatureSettings& settin
 
 namespace {
 
-// The blend of the corners' tensors at a hit (derivatives_at).
+// The largest entry of a derivative vector given.
+constexpr double largest_curvature = 1e30;
+
+// Plain three-vectors for the per-hit arithmetic below, which runs at every
+// hit and texel.
+struct D3 {
+    double x, y, z;
+};
+
+D3 d3(Float3 p) {
+    return {double(p.x), double(p.y), double(p.z)};
+}
+
+double dot(const D3& a, const D3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+D3 cross(const D3& a, const D3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// The symmetric tensor t applied to x.
+D3 apply(const CurvatureTensor& t, const D3& x) {
+    return {t.xx * x.x + t.xy * x.y + t.xz * x.z, t.xy * x.x + t.yy * x.y + t.yz * x.z,
+            t.xz * x.x + t.yz * x.y + t.zz * x.z};
+}
+
+// A unit vector perpendicular to n (nonzero, of any length), so that
+// (t1, n x t1, n) is a right-handed orthonormal frame for the unit n: n
+// crossed with the axis least aligned with it, never close to parallel.
+D3 tangent(const D3& n) {
+    D3 t;
+    if (std::fabs(n.y) < std::fabs(n.x) && std::fabs(n.y) <= std::fabs(n.z)) {
+        t = {n.z, 0.0, -n.x}; // y x n
+    } else if (std::fabs(n.z) < std::fabs(n.x)) {
+        t = {-n.y, n.x, 0.0}; // z x n
+    } else {
+        t = {0.0, -n.z, n.y}; // x x n
+    }
+    const double inverse = 1.0 / std::sqrt(dot(t, t));
+    return {t.x * inverse, t.y * inverse, t.z * inverse};
+}
+
+// The blend of the corners' tensors at a hit (derivatives_at), with shading
+// normal `normal` (unit to float precision, or to be normalised); false
+// where a corner has no estimate, the normal is zero or not finite, or the
+// blend is not finite. Each corner's tensor M is turned by the least
+// rotation R from its own tangent plane into the hit's, R M R', where its
+// normal is unit and within 60 degrees of the hit's, then the tensors are
+// blended and the blend is projected on a tangent pair (t1, t2).
+//
+// Only three numbers of the blend are needed, t' R M R' s for t and s among
+// t1 and t2, and each equals (R' t)' M (R' s): the tangents are turned back
+// instead of the tensors turned. By Rodrigues' formula, with f the corner's
+// normal, n the hit's unit normal and c = f . n, R = I + K + K^2 / (1 + c),
+// K the cross product with f x n; for a t perpendicular to n that gives
+// R' t = t - (f . t) (n + f) / (1 + c).
 bool blend_corners(const CornerCurvature corners[3], const float bary[3], const Float3& normal,
                    Float3 derivs[5]) {
-    Vec3 n(normal.x, normal.y, normal.z);
-    const double length = n.norm();
-    if (!(length > 0.0) || !std::isfinite(length)) {
-        return false;
+    const D3 given = d3(normal);
+    const double square = dot(given, given);
+    D3 n;
+    if (std::fabs(square - 1.0) < 1e-6) {
+        // Unit to float precision, as a hit's normal is: one Newton step for
+        // 1 / length leaves an error of the order of (square - 1)^2, below
+        // double rounding, and spares a square root and a division.
+        const double inverse = 1.5 - 0.5 * square;
+        n = {given.x * inverse, given.y * inverse, given.z * inverse};
+    } else {
+        const double length = std::sqrt(square);
+        if (!(length > 0.0) || !std::isfinite(length)) {
+            return false;
+        }
+        n = {given.x / length, given.y / length, given.z / length};
     }
-    n /= length;
+    // Any orthonormal tangent pair; t1 from the normal as given, which it
+    // normalises itself, so that it need not wait for n.
+    const D3 t1 = tangent(given);
+    const D3 t2 = cross(n, t1);
     // The blend of the corners' tensors: a frame-independent quantity, unlike
     // per-vertex principal directions, which flip from vertex to vertex.
-    Eigen::Matrix3d tensor = Eigen::Matrix3d::Zero();
+    double l = 0.0, m = 0.0, nn = 0.0;
     for (int k = 0; k < 3; ++k) {
         if (!corners[k].valid) {
             return false;
         }
-        const CurvatureTensor& t = corners[k].tensor;
-        Eigen::Matrix3d m;
-        m << t.xx, t.xy, t.xz, t.xy, t.yy, t.yz, t.xz, t.yz, t.zz;
+        D3 a = t1, b = t2;
         // An unknown (zero) normal leaves the tensor as it is.
-        m = turned_into(m, vec(corners[k].normal), n);
-        tensor += double(bary[k]) * m;
+        const D3 f = d3(corners[k].normal);
+        const double c = dot(f, n);
+        if (c > 0.5 && std::fabs(dot(f, f) - 1.0) < 1e-3) {
+            const double s = 1.0 / (1.0 + c);
+            const D3 g{(n.x + f.x) * s, (n.y + f.y) * s, (n.z + f.z) * s};
+            const double f1 = dot(f, t1), f2 = dot(f, t2);
+            a = {t1.x - f1 * g.x, t1.y - f1 * g.y, t1.z - f1 * g.z};
+            b = {t2.x - f2 * g.x, t2.y - f2 * g.y, t2.z - f2 * g.z};
+        }
+        const D3 ma = apply(corners[k].tensor, a), mb = apply(corners[k].tensor, b);
+        const double w = bary[k];
+        l += w * dot(a, ma);
+        m += w * dot(a, mb);
+        nn += w * dot(b, mb);
     }
-    // Any orthonormal tangent pair of the shading normal; the second
-    // fundamental form restricted to it is the tensor projected on the plane.
-    const Vec3 t1 = perpendicular(n);
-    const Vec3 t2 = n.cross(t1);
-    const double l = t1.dot(tensor * t1), m = t1.dot(tensor * t2), nn = t2.dot(tensor * t2);
-    const Vec3 out[5] = {t1, t2, l * n, nn * n, m * n};
-    for (const Vec3& v : out) {
-        if (!v.allFinite() || !(v.cwiseAbs().maxCoeff() < largest_curvature)) {
+    // t1 and t2 are unit vectors of a finite unit normal: only the second
+    // derivatives can overflow or be NaN (which fails every comparison).
+    const double largest = std::max(std::fabs(n.x), std::max(std::fabs(n.y), std::fabs(n.z)));
+    for (double form : {l, m, nn}) {
+        if (!(std::fabs(form) * largest < largest_curvature)) {
             return false;
         }
     }
-    for (int k = 0; k < 5; ++k) {
-        derivs[k] = {float(out[k].x()), float(out[k].y()), float(out[k].z())};
-    }
+    derivs[0] = {float(t1.x), float(t1.y), float(t1.z)};
+    derivs[1] = {float(t2.x), float(t2.y), float(t2.z)};
+    derivs[2] = {float(l * n.x), float(l * n.y), float(l * n.z)};
+    derivs[3] = {float(nn * n.x), float(nn * n.y), float(nn * n.z)};
+    derivs[4] = {float(m * n.x), float(m * n.y), float(m * n.z)};
     return true;
 }
 
