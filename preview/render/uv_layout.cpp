@@ -119,7 +119,7 @@ bool plan_tiles(const Mesh& mesh, bool udim, std::vector<UvTile>& tiles, std::st
 
 TexelCover::TexelCover(const Mesh& mesh, const UvTile& tile, int width, int height, int threads)
     : mesh_(mesh), tile_(tile), width_(width), height_(height),
-      owner_(size_t(width) * size_t(height), -1) {
+      owner_(new int32_t[size_t(width) * size_t(height)]) {
     centre_u_.resize(size_t(width));
     centre_v_.resize(size_t(height));
     double unused = 0.0;
@@ -160,9 +160,17 @@ TexelCover::TexelCover(const Mesh& mesh, const UvTile& tile, int width, int heig
     }
 }
 
-void TexelCover::cover_rows(int first, int end, long long& covered, long long& overlapped) {
-    // How many triangles hold each centre of the band, up to 2.
-    std::vector<uint8_t> claims(size_t(end - first) * size_t(width_), 0);
+void TexelCover::cover_rows(int first, int end, long long& band_covered,
+                            long long& band_overlapped) {
+    // Counted here, not through the references, which the compiler must
+    // assume the owners' stores may alias: a store and a load a texel.
+    long long covered = 0, overlapped = 0;
+    // The band's owners start empty, set here so that each thread touches
+    // its own rows first; a centre a second triangle holds is counted as
+    // overlapped once.
+    int32_t* const band = &owner_[size_t(first) * size_t(width_)];
+    std::fill(band, band + size_t(end - first) * size_t(width_), -1);
+    std::vector<uint8_t> counted(size_t(end - first) * size_t(width_), 0);
     const size_t triangles = mesh_.triangles.size() / 3;
     for (size_t t = 0; t < triangles; ++t) {
         Point c[3];
@@ -194,19 +202,21 @@ void TexelCover::cover_rows(int first, int end, long long& covered, long long& o
             while (hi > lo && !edges.contain({centre_u_[size_t(hi)], v})) {
                 --hi;
             }
+            int32_t* const owners = &band[size_t(y - first) * size_t(width_)];
+            uint8_t* const twice = &counted[size_t(y - first) * size_t(width_)];
             for (int x = lo; x <= hi; ++x) {
-                const size_t i = size_t(y) * size_t(width_) + size_t(x);
-                uint8_t& claim = claims[size_t(y - first) * size_t(width_) + size_t(x)];
-                if (claim == 0) {
-                    owner_[i] = int32_t(t);
+                if (owners[x] < 0) {
+                    owners[x] = int32_t(t);
                     ++covered;
-                } else if (claim == 1) {
+                } else if (twice[x] == 0) {
+                    twice[x] = 1;
                     ++overlapped;
                 }
-                claim = uint8_t(std::min(2, claim + 1));
             }
         }
     }
+    band_covered = covered;
+    band_overlapped = overlapped;
 }
 
 void TexelCover::texture_point(double x, double y, double& u, double& v) const {

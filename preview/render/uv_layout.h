@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,7 +108,9 @@ class TexelCover {
     // The texture coordinates of each column's and row's texel centres.
     std::vector<double> centre_u_, centre_v_;
     std::vector<Frame> frames_; // one per triangle
-    std::vector<int32_t> owner_;
+    // Each band's thread sets its own rows (cover_rows): a map's owners are
+    // its size in int32, which a fill on one thread would first touch alone.
+    std::unique_ptr<int32_t[]> owner_;
     long long covered_ = 0;
     long long overlapped_ = 0;
 };
