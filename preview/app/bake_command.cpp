@@ -79,7 +79,9 @@ bool bake_and_write_tile(const Options& options, const Scene& scene, const Plugi
         return true;
     }
     const RenderSummary summary = summarise(baked.image, instance.block.params.mapping);
-    const long long padded = pad_image(baked.image, options.padding);
+    // A map with no empty texel (the summary counted them) has nothing to pad.
+    const long long padded =
+        summary.pixels_hit < summary.pixels ? pad_image(baked.image, options.padding) : 0;
     ImageStyle style = options.style;
     style.parameters = instance.block.params;
     style.transparent = true; // texels outside the islands and their padding: alpha 0

@@ -3,28 +3,56 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 namespace preview {
 namespace {
 
-// The finite measure values of the pixels hit, sorted.
-std::vector<float> hit_measures(const Image& image) {
-    std::vector<float> values;
-    if (image.measure.size() * 4 != image.rgba.size()) {
-        return values;
-    }
-    for (size_t i = 0; i < image.measure.size(); ++i) {
-        if (image.rgba[i * 4 + 3] > 0.0f && std::isfinite(image.measure[i])) {
-            values.push_back(image.measure[i]);
+// What summarise counts over the pixels [begin, end): those hit, those
+// saturated, and the finite measures of those hit (when the image has them).
+struct Tally {
+    long long hit = 0;
+    long long saturated = 0;
+    std::vector<float> measures;
+};
+
+void tally(const Image& image, int mapping, size_t begin, size_t end, Tally& out) {
+    const bool measured = image.measure.size() * 4 == image.rgba.size();
+    for (size_t i = begin; i < end; ++i) {
+        const float* pixel = &image.rgba[4 * i];
+        if (!(pixel[3] > 0.0f)) {
+            continue;
+        }
+        ++out.hit;
+        if (pixel[0] >= 1.0f || (mapping == 0 && pixel[0] <= 0.0f)) {
+            ++out.saturated;
+        }
+        if (measured && std::isfinite(image.measure[i])) {
+            out.measures.push_back(image.measure[i]);
         }
     }
-    std::sort(values.begin(), values.end());
-    return values;
 }
 
-// Nearest rank: the value below which a share q of the sorted values lies.
-float percentile(const std::vector<float>& sorted, double q) {
-    return sorted[size_t(std::lround(q * double(sorted.size() - 1)))];
+// The finite measure values of the pixels hit, in no order.
+std::vector<float> hit_measures(const Image& image) {
+    Tally all;
+    tally(image, 0, 0, image.rgba.size() / 4, all);
+    return std::move(all.measures);
+}
+
+// Nearest rank, for shares in ascending order: the values below which those
+// shares of the values lie, as sorting them would place them. values (not
+// empty) is reordered: each rank is put in place in the part above the one
+// before it.
+void percentiles(std::vector<float>& values, const double* shares, int count, float* out) {
+    size_t from = 0;
+    for (int k = 0; k < count; ++k) {
+        const size_t rank = size_t(std::lround(shares[k] * double(values.size() - 1)));
+        std::nth_element(values.begin() + std::ptrdiff_t(from),
+                         values.begin() + std::ptrdiff_t(rank), values.end());
+        out[k] = values[rank];
+        from = rank;
+    }
 }
 
 std::string format(const char* pattern, double a, double b = 0.0, double c = 0.0) {
@@ -37,24 +65,34 @@ std::string format(const char* pattern, double a, double b = 0.0, double c = 0.0
 
 RenderSummary summarise(const Image& image, int mapping) {
     RenderSummary summary;
-    summary.pixels = static_cast<long long>(image.rgba.size() / 4);
-    for (size_t i = 0; i < image.rgba.size(); i += 4) {
-        if (!(image.rgba[i + 3] > 0.0f)) {
-            continue;
-        }
-        ++summary.pixels_hit;
-        const float value = image.rgba[i];
-        if (value >= 1.0f || (mapping == 0 && value <= 0.0f)) {
-            ++summary.saturated;
+    const size_t pixels = image.rgba.size() / 4;
+    summary.pixels = static_cast<long long>(pixels);
+    // One pass, on two threads for a large image (a baked map has up to 268
+    // million pixels, each read once).
+    const size_t bands = pixels >= (size_t(1) << 20) ? 2 : 1;
+    std::vector<Tally> tallies(bands);
+    std::vector<std::thread> pool;
+    for (size_t b = 1; b < bands; ++b) {
+        pool.emplace_back([&, b]() {
+            tally(image, mapping, pixels * b / bands, pixels * (b + 1) / bands, tallies[b]);
+        });
+    }
+    tally(image, mapping, 0, pixels / bands, tallies[0]);
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    std::vector<float>& values = tallies[0].measures;
+    for (const Tally& part : tallies) {
+        summary.pixels_hit += part.hit;
+        summary.saturated += part.saturated;
+        if (&part != &tallies[0]) {
+            values.insert(values.end(), part.measures.begin(), part.measures.end());
         }
     }
-    const std::vector<float> values = hit_measures(image);
     if (!values.empty()) {
         summary.has_measure = true;
         const double shares[3] = {0.02, 0.5, 0.98};
-        for (int k = 0; k < 3; ++k) {
-            summary.measure_percentiles[k] = percentile(values, shares[k]);
-        }
+        percentiles(values, shares, 3, summary.measure_percentiles);
     }
     return summary;
 }
@@ -135,12 +173,15 @@ std::string share_text(long long part, long long whole) {
 }
 
 bool choose_range(const Image& image, BendlensParameters& params, std::string& note) {
-    const std::vector<float> values = hit_measures(image);
+    std::vector<float> values = hit_measures(image);
     if (values.empty()) {
         note = "the first render read no measure at any pixel hit";
         return false;
     }
-    const double low = percentile(values, 0.02), high = percentile(values, 0.98);
+    const double shares[2] = {0.02, 0.98};
+    float spread_ends[2];
+    percentiles(values, shares, 2, spread_ends);
+    const double low = spread_ends[0], high = spread_ends[1];
     const std::string spread =
         format(" (2nd and 98th percentiles of the measure: %.4g, %.4g)", low, high);
     switch (params.mapping) {
