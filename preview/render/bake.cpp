@@ -168,10 +168,15 @@ void bake_tile(const Scene& scene, const Plugin& plugin, Instance& instance,
     baked = BakedTile{};
     baked.tile = tile;
     const int threads = thread_count(settings);
+    // The image is cleared while the cover is built: clearing a large map
+    // is mostly the first touch of its pages, on one thread.
+    bool read_principal = false;
+    std::thread clearing(
+        [&]() { read_principal = prepare_image(settings, instance, baked.image); });
     const TexelCover cover(object.mesh, tile, settings.width, settings.height, threads);
+    clearing.join();
     baked.covered = cover.covered();
     baked.overlapped = cover.overlapped();
-    const bool read_principal = prepare_image(settings, instance, baked.image);
 
     const ShaderSession session(plugin, instance);
     TileJob job{scene,
