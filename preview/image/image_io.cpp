@@ -118,20 +118,35 @@ void draw_legend_into(std::vector<unsigned char>& pixels, const Image& image,
 }
 
 bool write_png(const Image& image, const ImageStyle& style, FILE* file, std::string& error) {
-    // The whole image in RGBA first, so the legend can be drawn over it.
     const size_t count = size_t(image.width) * size_t(image.height);
     const size_t bytes = style.depth == 16 ? 2 : 1;
+    const size_t row_bytes = size_t(image.width) * 4 * bytes;
+    // zlib's fastest level with one filter for every row, on every core: a
+    // 4096 x 4096 map writes in a seventh of the time of libpng's default
+    // settings on one core, into a file about twice the size.
+    const bool fast = count >= fast_png_pixels;
+    PngRows rows{image.width, image.height, style.depth, style.transparent, {}};
+    if (fast && !style.legend) {
+        // Each row's colours where it is compressed: no copy of the whole
+        // image in PNG's samples first.
+        rows.row = [&](int y, unsigned char* out) {
+            const float* rgba = &image.rgba[size_t(y) * size_t(image.width) * 4];
+            for (int x = 0; x < image.width; ++x) {
+                put_samples(&rgba[4 * size_t(x)], style, out + size_t(x) * 4 * bytes);
+            }
+        };
+        return write_png_in_slices(rows, 1, 0, file, error);
+    }
+    // The whole image in RGBA first, so the legend can be drawn over it.
     std::vector<unsigned char> pixels(count * 4 * bytes);
     put_all_samples(image, style, pixels);
     if (style.legend) {
         draw_legend_into(pixels, image, style);
     }
-    if (count >= fast_png_pixels) {
-        // zlib's fastest level with one filter for every row, on every core:
-        // a 4096 x 4096 map writes in a seventh of the time of libpng's
-        // default settings on one core, into a file about twice the size.
-        const PngRows rows{pixels.data(), image.width, image.height, style.depth,
-                           style.transparent};
+    if (fast) {
+        rows.row = [&](int y, unsigned char* out) {
+            std::memcpy(out, &pixels[size_t(y) * row_bytes], row_bytes);
+        };
         return write_png_in_slices(rows, 1, 0, file, error);
     }
     // libpng's own handlers would print to stderr beside the tool's line.

@@ -23,17 +23,16 @@ struct Slice {
     bool ok = false;
 };
 
-// Row y as PNG stores it, without the filter byte: RGBA as given, or RGB.
-void stored_row(const PngRows& rows, int y, unsigned char* out) {
+// Row y as PNG stores it, without the filter byte, from its RGBA samples in
+// scratch: RGBA as given, or RGB.
+void stored_row(const PngRows& rows, int y, std::vector<unsigned char>& scratch,
+                unsigned char* out) {
     const size_t sample = size_t(rows.depth / 8);
-    const size_t pixel = 4 * sample;
-    const unsigned char* in = rows.rgba + size_t(y) * size_t(rows.width) * pixel;
-    if (rows.alpha) {
-        std::memcpy(out, in, size_t(rows.width) * pixel);
-        return;
-    }
-    for (int x = 0; x < rows.width; ++x) {
-        std::memcpy(out + size_t(x) * 3 * sample, in + size_t(x) * pixel, 3 * sample);
+    rows.row(y, rows.alpha ? out : scratch.data());
+    if (!rows.alpha) {
+        for (int x = 0; x < rows.width; ++x) {
+            std::memcpy(out + size_t(x) * 3 * sample, &scratch[size_t(x) * 4 * sample], 3 * sample);
+        }
     }
 }
 
@@ -41,10 +40,13 @@ void stored_row(const PngRows& rows, int y, unsigned char* out) {
 // ends on a byte boundary: with a sync flush, or as the final block for the
 // image's last slice.
 void deflate_slice(const PngRows& rows, int level, Slice& slice) {
-    const size_t stride = size_t(rows.width) * size_t(rows.alpha ? 4 : 3) * size_t(rows.depth / 8);
+    const size_t sample = size_t(rows.depth / 8);
+    const size_t stride = size_t(rows.width) * size_t(rows.alpha ? 4 : 3) * sample;
     std::vector<unsigned char> above(stride, 0), row(stride), filtered(stride + 1);
+    // RGBA rows are written straight into place; RGB ones first here.
+    std::vector<unsigned char> scratch(rows.alpha ? 0 : size_t(rows.width) * 4 * sample);
     if (slice.first > 0) {
-        stored_row(rows, slice.first - 1, above.data());
+        stored_row(rows, slice.first - 1, scratch, above.data());
     }
     z_stream z{};
     if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
@@ -53,7 +55,7 @@ void deflate_slice(const PngRows& rows, int level, Slice& slice) {
     const bool last = slice.end == rows.height;
     bool ok = true;
     for (int y = slice.first; y < slice.end && ok; ++y) {
-        stored_row(rows, y, row.data());
+        stored_row(rows, y, scratch, row.data());
         filtered[0] = 2; // Up: each byte less the one above it
         for (size_t i = 0; i < stride; ++i) {
             filtered[i + 1] = static_cast<unsigned char>(row[i] - above[i]);

@@ -13,19 +13,23 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace preview {
 
 // The pixels to write: height rows of width RGBA pixels, each sample one
-// byte (depth 8) or two bytes big endian (depth 16), as PNG stores them.
-// With alpha false the fourth sample of each pixel is dropped (RGB).
+// byte (depth 8) or two bytes big endian (depth 16), as PNG stores them;
+// with alpha false the fourth sample of each pixel is dropped (RGB). row(y,
+// out) writes row y's RGBA samples to out (width * 4 samples); it is called
+// from several threads at once, so that a caller can compute the rows there
+// rather than hold the whole image in samples first.
 struct PngRows {
-    const unsigned char* rgba = nullptr;
     int width = 0;
     int height = 0;
     int depth = 8;
     bool alpha = true;
+    std::function<void(int y, unsigned char* out)> row;
 };
 
 // Filtered bytes a slice holds at most (at least one row): small enough to

@@ -353,7 +353,11 @@ TEST(PngOutput, RowsDeflatedInSlicesReadBackExactly) {
             for (size_t p = 0; p < rgba.size(); p += 4 * sample) {
                 expected.insert(expected.end(), &rgba[p], &rgba[p] + (alpha ? 4 : 3) * sample);
             }
-            const preview::PngRows rows{rgba.data(), width, height, depth, alpha};
+            const size_t row_bytes = size_t(width) * 4 * sample;
+            const preview::PngRows rows{
+                width, height, depth, alpha, [&](int y, unsigned char* out) {
+                    std::memcpy(out, &rgba[size_t(y) * row_bytes], row_bytes);
+                }};
             for (size_t slice_bytes : {size_t(1), size_t(900), preview::png_slice_bytes}) {
                 std::string files[2];
                 for (int threads : {1, 3}) {
