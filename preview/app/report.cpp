@@ -17,20 +17,27 @@ struct Tally {
 };
 
 void tally(const Image& image, int mapping, size_t begin, size_t end, Tally& out) {
-    const bool measured = image.measure.size() * 4 == image.rgba.size();
+    // Counts and pointers held here: through out and image the compiler
+    // would reload them at every pixel, since push_back may write anywhere.
+    const float* const rgba = image.rgba.data();
+    const float* const measure =
+        image.measure.size() * 4 == image.rgba.size() ? image.measure.data() : nullptr;
+    long long hit = 0, saturated = 0;
     for (size_t i = begin; i < end; ++i) {
-        const float* pixel = &image.rgba[4 * i];
+        const float* pixel = &rgba[4 * i];
         if (!(pixel[3] > 0.0f)) {
             continue;
         }
-        ++out.hit;
+        ++hit;
         if (pixel[0] >= 1.0f || (mapping == 0 && pixel[0] <= 0.0f)) {
-            ++out.saturated;
+            ++saturated;
         }
-        if (measured && std::isfinite(image.measure[i])) {
-            out.measures.push_back(image.measure[i]);
+        if (measure != nullptr && std::isfinite(measure[i])) {
+            out.measures.push_back(measure[i]);
         }
     }
+    out.hit = hit;
+    out.saturated = saturated;
 }
 
 // The finite measure values of the pixels hit, in no order.
