@@ -53,11 +53,49 @@ unsigned rounded(float value, float top) {
     return unsigned(double(value * top) + 0.5);
 }
 
+// display_pixel's body, inline where the PNG's samples are made: a call a
+// pixel cost about a quarter of the colours' time on a large map.
+inline void shown_pixel(const float rgba[4], const ImageStyle& style, float out[4]) {
+    // A NaN is a fault to be seen: full magenta, opaque, whatever its coverage.
+    if (std::isnan(rgba[0]) || std::isnan(rgba[1]) || std::isnan(rgba[2])) {
+        out[0] = 1.0f, out[1] = 0.0f, out[2] = 1.0f, out[3] = 1.0f;
+        return;
+    }
+    const float coverage = std::min(std::max(rgba[3], 0.0f), 1.0f);
+    if (style.transparent && coverage == 0.0f) {
+        out[0] = out[1] = out[2] = out[3] = 0.0f; // nothing there: no colour either
+        return;
+    }
+    auto show = [&](int c, float colour) {
+        const float shown = style.transparent
+                                ? colour
+                                : colour * coverage + style.background[c] * (1.0f - coverage);
+        // A NaN (from a bad background) reads 0, as fmax(NaN, 0) would,
+        // without a library call for every sample of a large map.
+        out[c] = shown >= 0.0f ? (shown <= 1.0f ? shown : 1.0f) : 0.0f;
+    };
+    if (style.colormap == ImageStyle::Colormap::grey) {
+        // Grey shows each channel as it is, as it always has.
+        for (int c = 0; c < 3; ++c) {
+            show(c, std::min(std::max(rgba[c], 0.0f), 1.0f));
+        }
+    } else {
+        // Each branch ends in its own loop, so that the colour is not stored
+        // and read back (a stall on every pixel of a large map).
+        float colour[3];
+        map_colour(rgba[0], style.colormap, style.parameters.mapping, colour);
+        for (int c = 0; c < 3; ++c) {
+            show(c, colour[c]);
+        }
+    }
+    out[3] = style.transparent ? coverage : 1.0f;
+}
+
 // One pixel's PNG samples: 8 bits a channel, or 16 bits big endian as PNG
 // stores them.
 void put_samples(const float rgba[4], const ImageStyle& style, unsigned char* out) {
     float shown[4];
-    display_pixel(rgba, style, shown);
+    shown_pixel(rgba, style, shown);
     for (int c = 0; c < 4; ++c) {
         if (style.depth == 16) {
             const unsigned sample = rounded(shown[c], 65535.0f);
@@ -121,9 +159,10 @@ bool write_png(const Image& image, const ImageStyle& style, FILE* file, std::str
     const size_t count = size_t(image.width) * size_t(image.height);
     const size_t bytes = style.depth == 16 ? 2 : 1;
     const size_t row_bytes = size_t(image.width) * 4 * bytes;
-    // zlib's fastest level with one filter for every row, on every core: a
-    // 4096 x 4096 map writes in a seventh of the time of libpng's default
-    // settings on one core, into a file about twice the size.
+    // From 2048 x 2048 pixels on: zlib's fastest level with one filter for
+    // every row, deflated in slices on every core (png_slices.h); a file
+    // about twice the size of libpng's default settings, written many times
+    // faster (bench/README.md, the texture bake).
     const bool fast = count >= fast_png_pixels;
     PngRows rows{image.width, image.height, style.depth, style.transparent, {}};
     if (fast && !style.legend) {
@@ -254,39 +293,7 @@ bool write_exr(const Image& image, const std::string& path, std::string& error) 
 } // namespace
 
 void display_pixel(const float rgba[4], const ImageStyle& style, float out[4]) {
-    // A NaN is a fault to be seen: full magenta, opaque, whatever its coverage.
-    if (std::isnan(rgba[0]) || std::isnan(rgba[1]) || std::isnan(rgba[2])) {
-        out[0] = 1.0f, out[1] = 0.0f, out[2] = 1.0f, out[3] = 1.0f;
-        return;
-    }
-    const float coverage = std::min(std::max(rgba[3], 0.0f), 1.0f);
-    if (style.transparent && coverage == 0.0f) {
-        out[0] = out[1] = out[2] = out[3] = 0.0f; // nothing there: no colour either
-        return;
-    }
-    auto show = [&](int c, float colour) {
-        const float shown = style.transparent
-                                ? colour
-                                : colour * coverage + style.background[c] * (1.0f - coverage);
-        // A NaN (from a bad background) reads 0, as fmax(NaN, 0) would,
-        // without a library call for every sample of a large map.
-        out[c] = shown >= 0.0f ? (shown <= 1.0f ? shown : 1.0f) : 0.0f;
-    };
-    if (style.colormap == ImageStyle::Colormap::grey) {
-        // Grey shows each channel as it is, as it always has.
-        for (int c = 0; c < 3; ++c) {
-            show(c, std::min(std::max(rgba[c], 0.0f), 1.0f));
-        }
-    } else {
-        // Each branch ends in its own loop, so that the colour is not stored
-        // and read back (a stall on every pixel of a large map).
-        float colour[3];
-        map_colour(rgba[0], style.colormap, style.parameters.mapping, colour);
-        for (int c = 0; c < 3; ++c) {
-            show(c, colour[c]);
-        }
-    }
-    out[3] = style.transparent ? coverage : 1.0f;
+    shown_pixel(rgba, style, out);
 }
 
 void png_pixel(const float rgba[4], const ImageStyle& style, unsigned char out[4]) {
