@@ -52,6 +52,15 @@ struct JetMoments {
     void add(const JetPoints& batch);
 };
 
+// The largest exponent s a Gaussian weight e^-s is computed for: about
+// float's smallest normal number.
+constexpr double farthest_weight_exponent = 87.0;
+
+// Turns each point's s = squared distance / width^2 (at most
+// farthest_weight_exponent), held in w, into its Gaussian weight e^-s, to
+// float's precision.
+void weigh_gaussian(JetPoints& batch);
+
 struct Jet {
     int degree = 0;
     double c[max_jet_terms] = {}; // by jet_index

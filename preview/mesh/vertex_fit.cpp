@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "preview/mesh/jet_fit.h"
+#include "preview/mesh/tangent_frame.h"
 
 namespace preview {
 namespace {
@@ -44,25 +44,6 @@ constexpr int widest = max_rings + 4;
 constexpr double refit_below = 0.95;
 // A neighbour's normal steeper than this against the frame gives no slope.
 constexpr double steepest_slope_cos = 0.3;
-// The largest entry of a tensor kept.
-constexpr double largest_curvature = 1e30;
-
-Vec3 vec(Float3 p) {
-    return {double(p.x), double(p.y), double(p.z)};
-}
-
-// A unit vector perpendicular to the unit vector n, so that (t1, n x t1, n)
-// is a right-handed orthonormal frame.
-Vec3 perpendicular(const Vec3& n) {
-    // Cross with the axis least aligned with n: never close to parallel.
-    Vec3 axis = Vec3::UnitX();
-    if (std::fabs(n.y()) < std::fabs(n.x()) && std::fabs(n.y()) <= std::fabs(n.z())) {
-        axis = Vec3::UnitY();
-    } else if (std::fabs(n.z()) < std::fabs(n.x())) {
-        axis = Vec3::UnitZ();
-    }
-    return axis.cross(n).normalized();
-}
 
 double angle_between(const Vec3& a, const Vec3& b) {
     return std::atan2(a.cross(b).norm(), a.dot(b));
@@ -82,40 +63,6 @@ double blend(double t, double from, double to) {
     return s * s * (3.0 - 2.0 * s);
 }
 
-// The largest exponent s a weight e^-s is computed for: about float's
-// smallest normal number.
-constexpr double farthest = 87.0;
-
-// e^-s in float for 0 <= s <= farthest, to within a few float roundings
-// (the series' error is below 2e-7 of it). Inline and without a branch, so
-// that a batch of weights is computed four at a time: a call of the
-// library's expf a point was a seventh of a fit.
-inline float negative_exp(float s) {
-    // e^-s = 2^-t = 2^-k 2^-f, k the integer nearest t, |f| <= 1/2.
-    const float t = s * 1.44269504f;
-    const int k = int(t + 0.5f);                   // t >= 0: the conversion rounds down
-    const float y = (float(k) - t) * 0.693147181f; // -f ln 2, |y| <= 0.347
-    const float series =
-        1.0f +
-        y * (1.0f +
-             y * (0.5f + y * (1.0f / 6.0f +
-                              y * (1.0f / 24.0f + y * (1.0f / 120.0f + y * (1.0f / 720.0f))))));
-    // 2^-k as a float's exponent bits (k <= 126: a normal float).
-    const uint32_t bits = uint32_t(127 - k) << 23;
-    float scale;
-    std::memcpy(&scale, &bits, sizeof scale);
-    return series * scale;
-}
-
-// Turns each point's s = squared distance / width^2 (at most farthest),
-// held in w, into its Gaussian weight e^-s. Weights need no more than
-// float's precision.
-void weigh(JetPoints& batch) {
-    for (int k = 0; k < batch.count; ++k) {
-        batch.w[k] = double(negative_exp(float(batch.w[k])));
-    }
-}
-
 // The highest degree (4 down to 2) whose fit the moments determine.
 bool fit_highest(const JetMoments& moments, double slope_weight, Jet& jet) {
     for (int degree = max_jet_degree; degree >= 2; --degree) {
@@ -125,64 +72,6 @@ bool fit_highest(const JetMoments& moments, double slope_weight, Jet& jet) {
     }
     return false;
 }
-
-void copy(const Eigen::Matrix3d& from, double to[3][3]) {
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            to[i][j] = from(i, j);
-        }
-    }
-}
-
-} // namespace
-
-// Where the fit is made: the vertex, its tangent frame, and the length that
-// scales the coordinates (the mean edge at the vertex), so that the normal
-// equations are well conditioned whatever the mesh's units.
-struct TangentFrame {
-    Vec3 centre, t1, t2, n;
-    double edge = 0.0;
-    void orient(const Vec3& normal) {
-        n = normal;
-        t1 = perpendicular(n);
-        t2 = n.cross(t1);
-    }
-    Vec3 local(Float3 p) const {
-        const Vec3 d = (vec(p) - centre) / edge;
-        return {d.dot(t1), d.dot(t2), d.dot(n)};
-    }
-    // The fitted surface's second fundamental form at the origin, for a
-    // height field with slope (g1, g2) and quadratic terms (c3, c4, c5), as
-    // a world tensor; and its unit normal (on the side of the frame's).
-    bool tensor(double g1, double g2, double c3, double c4, double c5, double world[3][3],
-                double normal[3]) const {
-        Eigen::Matrix2d hessian;
-        hessian << 2.0 * c3 / edge, c4 / edge, c4 / edge, 2.0 * c5 / edge;
-        // The fitted surface's tangents along x and y, its first fundamental
-        // form and its unit normal.
-        Eigen::Matrix<double, 3, 2> tangents;
-        tangents.col(0) = t1 + g1 * n;
-        tangents.col(1) = t2 + g2 * n;
-        const Eigen::Matrix2d first = tangents.transpose() * tangents;
-        const double w = std::sqrt(1.0 + g1 * g1 + g2 * g2);
-        const Vec3 fitted = (n - g1 * t1 - g2 * t2) / w;
-        // II(a, b) = alpha' (H / w) beta for tangent vectors with coordinates
-        // alpha, beta in the basis of the tangents; coordinates of a world
-        // tangent vector a are first^-1 tangents' a.
-        const Eigen::Matrix<double, 2, 3> coordinates = first.inverse() * tangents.transpose();
-        const Eigen::Matrix3d form = coordinates.transpose() * (hessian / w) * coordinates;
-        // Beyond this a curvature is not a surface's but noise in the
-        // coordinates, and it would not fit in a float.
-        if (!form.allFinite() || !(form.cwiseAbs().maxCoeff() < largest_curvature)) {
-            return false;
-        }
-        copy(form, world);
-        normal[0] = fitted.x(), normal[1] = fitted.y(), normal[2] = fitted.z();
-        return true;
-    }
-};
-
-namespace {
 
 // A positions-only jet over `rings` rings, summed into moments from ring
 // `done` on; where the points do not determine it, widened ring by ring
@@ -240,18 +129,18 @@ struct GrowingJet {
             const int k = batch.count++;
             batch.x[k] = d.x(), batch.y[k] = d.y(), batch.z[k] = d.z();
             const double s = d.squaredNorm() * falloff;
-            batch.w[k] = s < farthest ? s : farthest; // weighed below
+            batch.w[k] = s < farthest_weight_exponent ? s : farthest_weight_exponent;
 
             batch.has_slope[k] = slopes && c > steepest_slope_cos;
             batch.sx[k] = batch.has_slope[k] ? -normal.dot(frame.t1) / c : 0.0;
             batch.sy[k] = batch.has_slope[k] ? -normal.dot(frame.t2) / c : 0.0;
             if (batch.count == JetPoints::capacity) {
-                weigh(batch);
+                weigh_gaussian(batch);
                 moments.add(batch);
                 batch.count = 0;
             }
         }
-        weigh(batch);
+        weigh_gaussian(batch);
         moments.add(batch);
     }
 };

@@ -11,6 +11,7 @@
 #include "preview/mesh/curvature.h"
 #include "preview/mesh/neighbourhood.h"
 #include "preview/mesh/pinned_fit.h"
+#include "preview/mesh/tangent_frame.h"
 
 namespace preview {
 
@@ -28,8 +29,6 @@ struct VertexFitPlan {
 // prepare_mesh makes them for a file without normals), or when they sit as
 // far from the surface the positions describe as those would.
 bool normals_carry_information(const Topology& topology);
-
-struct TangentFrame; // where a fit is made (vertex_fit.cpp)
 
 // Fits vertex after vertex; one per thread, since it keeps its workspace.
 class VertexFitter {
